@@ -1,0 +1,15 @@
+// The module functions and classes of kepi._sys, each defined in its own file.
+#pragma once
+
+#include "kepi_sys/py.hpp"
+
+namespace kepi {
+
+PyObject* py_factorial(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* py_fibonacci(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// Doc texts in the text-signature form "name(params)\n--\n\nsentence".
+inline constexpr const char* kFactorialDoc = "factorial(n)\n--\n\nComputes the factorial of a number.";
+inline constexpr const char* kFibonacciDoc = "fibonacci(n)\n--\n\nComputes the fibonacci of a number.";
+
+}  // namespace kepi

@@ -1,0 +1,56 @@
+// The module initialiser of kepi._sys.
+#include "kepi_sys/functions.hpp"
+
+namespace kepi {
+namespace {
+
+// Functions in registration order; classes are added before them.
+PyMethodDef kMethods[] = {
+    {"factorial", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_factorial)),
+     METH_FASTCALL | METH_KEYWORDS, kFactorialDoc},
+    {"fibonacci", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_fibonacci)),
+     METH_FASTCALL | METH_KEYWORDS, kFibonacciDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef kModuleDef = {
+    PyModuleDef_HEAD_INIT,
+    "_sys",
+    "Native core of Kestrane: the module initialiser wires the native functions into kepi._sys.",
+    0,  // no per-module state: a re-import calls the initialiser, which hands back the same module
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+PyObject* g_module = nullptr;       // created once per process
+int64_t g_interpreter_id = -1;      // the interpreter that created it
+
+PyObject* create_module() {
+    int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) return nullptr;
+    if (g_module != nullptr) {
+        if (id != g_interpreter_id) {
+            PyErr_SetString(PyExc_ImportError, "kepi._sys does not support sub-interpreters");
+            return nullptr;
+        }
+        Py_INCREF(g_module);
+        return g_module;
+    }
+    Ref module = Ref::steal(PyModule_Create(&kModuleDef));
+    if (!module) return nullptr;
+    if (panic_exception_type() == nullptr) return nullptr;
+    if (PyModule_AddFunctions(module.get(), kMethods) < 0) return nullptr;
+    g_interpreter_id = id;
+    g_module = Ref(module).release();  // the module lives for the process
+    return module.release();
+}
+
+}  // namespace
+}  // namespace kepi
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__sys() {
+    return kepi::guarded([] { return kepi::create_module(); });
+}

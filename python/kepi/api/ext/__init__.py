@@ -1,0 +1,1 @@
+"""Settings records of the runtime's extensions."""

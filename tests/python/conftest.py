@@ -1,0 +1,1 @@
+import kepi._sys  # noqa: F401  (fail early and clearly when the module is not importable)

@@ -1,0 +1,107 @@
+"""The module surface of kepi._sys: import, exports, factorial and fibonacci."""
+
+import math
+import subprocess
+import sys
+
+import pytest
+
+import kepi._sys as s
+
+
+def fib(n):
+    a, b = 0, 1
+    for _ in range(n):
+        a, b = b, a + b
+    return a
+
+
+class TestFactorial:
+    @pytest.mark.parametrize("n", [0, 1, 2, 5, 19, 20])
+    def test_values(self, n):
+        assert s.factorial(n) == math.factorial(n)
+
+    @pytest.mark.parametrize("n", [21, 22, 1000, 2**64 - 1])
+    def test_overflow(self, n):
+        with pytest.raises(OverflowError, match=r"^integer overflow$"):
+            s.factorial(n)
+
+    def test_negative_is_conversion_error(self):
+        with pytest.raises(OverflowError) as e:
+            s.factorial(-1)
+        assert str(e.value) != "integer overflow"
+
+    def test_too_large_is_conversion_error(self):
+        with pytest.raises(OverflowError) as e:
+            s.factorial(2**64)
+        assert str(e.value) != "integer overflow"
+
+    def test_float_names_argument(self):
+        with pytest.raises(TypeError, match=r"^argument 'n': 'float' object cannot be interpreted as an integer$"):
+            s.factorial(2.0)
+
+    def test_index_protocol(self):
+        class Three:
+            def __index__(self):
+                return 3
+
+        assert s.factorial(Three()) == 6
+        assert s.factorial(True) == 1
+
+    def test_keyword(self):
+        assert s.factorial(n=4) == 24
+
+
+class TestFibonacci:
+    @pytest.mark.parametrize("n", [0, 1, 2, 3, 10, 92, 93])
+    def test_values(self, n):
+        assert s.fibonacci(n) == fib(n)
+
+    @pytest.mark.parametrize("n", [94, 95, 10**6, 2**64 - 1])
+    def test_overflow(self, n):
+        with pytest.raises(OverflowError, match=r"^integer overflow$"):
+            s.fibonacci(n)
+
+
+class TestArgumentBinding:
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (lambda: s.factorial(), "factorial() missing 1 required positional argument: 'n'"),
+            (lambda: s.factorial(1, 2), "factorial() takes 1 positional arguments but 2 were given"),
+            (lambda: s.fibonacci(1, n=2), "fibonacci() got multiple values for argument 'n'"),
+            (lambda: s.fibonacci(m=2), "fibonacci() got an unexpected keyword argument 'm'"),
+            (lambda: s.fibonacci(n=1, m=2), "fibonacci() got an unexpected keyword argument 'm'"),
+        ],
+    )
+    def test_errors(self, call, message):
+        with pytest.raises(TypeError) as e:
+            call()
+        assert str(e.value) == message
+
+
+class TestModuleSurface:
+    def test_docs_and_signatures(self):
+        assert s.factorial.__doc__ == "Computes the factorial of a number."
+        assert s.factorial.__text_signature__ == "(n)"
+        assert s.fibonacci.__doc__ == "Computes the fibonacci of a number."
+        assert s.fibonacci.__text_signature__ == "(n)"
+        assert s.__doc__
+
+    def test_reimport_returns_same_module(self):
+        code = (
+            "import sys, kepi._sys as a; del sys.modules['kepi._sys']; "
+            "import importlib; b = importlib.import_module('kepi._sys'); print(a is b)"
+        )
+        out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+        assert out.stdout.strip() == "True"
+
+    def test_only_init_exported(self):
+        path = s.__file__
+        assert path.endswith("_sys.abi3.so")
+        try:
+            out = subprocess.run(["nm", "-D", "--defined-only", path], capture_output=True, text=True)
+        except FileNotFoundError:
+            pytest.skip("nm not available")
+        symbols = [line.split()[-1] for line in out.stdout.splitlines() if line.strip()]
+        assert symbols == ["PyInit__sys"]
