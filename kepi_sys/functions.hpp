@@ -5,10 +5,14 @@
 
 namespace kepi {
 
+PyObject* py_ke_create_instance(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* py_factorial(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* py_fibonacci(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 // Doc texts in the text-signature form "name(params)\n--\n\nsentence".
+inline constexpr const char* kCreateInstanceDoc =
+    "_ke_create_instance(instance_create_info)\n--\n\nCreates a new Kestrane instance from the validated Python "
+    "dataclasses.";
 inline constexpr const char* kFactorialDoc = "factorial(n)\n--\n\nComputes the factorial of a number.";
 inline constexpr const char* kFibonacciDoc = "fibonacci(n)\n--\n\nComputes the fibonacci of a number.";
 

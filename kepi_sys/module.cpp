@@ -1,11 +1,14 @@
 // The module initialiser of kepi._sys.
 #include "kepi_sys/functions.hpp"
+#include "kepi_sys/instance.hpp"
 
 namespace kepi {
 namespace {
 
 // Functions in registration order; classes are added before them.
 PyMethodDef kMethods[] = {
+    {"_ke_create_instance", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_ke_create_instance)),
+     METH_FASTCALL | METH_KEYWORDS, kCreateInstanceDoc},
     {"factorial", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_factorial)),
      METH_FASTCALL | METH_KEYWORDS, kFactorialDoc},
     {"fibonacci", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_fibonacci)),
@@ -42,6 +45,7 @@ PyObject* create_module() {
     Ref module = Ref::steal(PyModule_Create(&kModuleDef));
     if (!module) return nullptr;
     if (panic_exception_type() == nullptr) return nullptr;
+    if (!add_handle_classes(module.get())) return nullptr;
     if (PyModule_AddFunctions(module.get(), kMethods) < 0) return nullptr;
     g_interpreter_id = id;
     g_module = Ref(module).release();  // the module lives for the process

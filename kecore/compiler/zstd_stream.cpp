@@ -1,0 +1,122 @@
+#include "kecore/compiler/zstd_stream.hpp"
+
+#include <zstd.h>
+
+namespace kecore {
+
+using keinstr::BorshResult;
+using keinstr::IoError;
+using keinstr::IoErrorKind;
+
+namespace {
+
+// Room made at the end of the output vector for each compression step.
+constexpr std::size_t kOutputStep = 32 * 1024;
+
+IoError zstd_error(std::size_t code) { return IoError(IoErrorKind::Other, ZSTD_getErrorName(code)); }
+
+IoError out_of_memory() { return IoError(IoErrorKind::OutOfMemory); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Compression
+
+void ZstdCompressor::Free::operator()(ZSTD_CCtx_s* c) const noexcept { ZSTD_freeCCtx(c); }
+
+BorshResult<ZstdCompressor> ZstdCompressor::create(std::vector<std::uint8_t>& out, int level) {
+    std::unique_ptr<ZSTD_CCtx_s, Free> ctx(ZSTD_createCCtx());
+    if (!ctx) return std::unexpected(out_of_memory());
+    if (const std::size_t r = ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_compressionLevel, level); ZSTD_isError(r))
+        return std::unexpected(zstd_error(r));
+    return ZstdCompressor(out, std::move(ctx));
+}
+
+BorshResult<void> ZstdCompressor::run(std::span<const std::uint8_t> data, bool end) {
+    if (finished_) return std::unexpected(IoError(IoErrorKind::Other, "zstd frame already finished"));
+    ZSTD_inBuffer in{data.data(), data.size(), 0};
+    for (;;) {
+        const std::size_t old = out_->size();
+        out_->resize(old + kOutputStep);
+        ZSTD_outBuffer out{out_->data() + old, kOutputStep, 0};
+        const std::size_t r = ZSTD_compressStream2(ctx_.get(), &out, &in, end ? ZSTD_e_end : ZSTD_e_continue);
+        out_->resize(old + out.pos);
+        if (ZSTD_isError(r)) return std::unexpected(zstd_error(r));
+        if (end) {
+            if (r == 0) {
+                finished_ = true;
+                return {};
+            }
+        } else if (in.pos == in.size) {
+            return {};
+        }
+    }
+}
+
+BorshResult<void> ZstdCompressor::write(std::span<const std::uint8_t> data) {
+    if (data.empty()) return {};
+    return run(data, false);
+}
+
+BorshResult<void> ZstdCompressor::finish() { return run({}, true); }
+
+keinstr::ByteSink ZstdCompressor::sink() {
+    return [this](std::span<const std::uint8_t> data) { return write(data); };
+}
+
+BorshResult<void> compress_frame(std::vector<std::uint8_t>& out, const std::function<void(keinstr::BorshWriter&)>& produce,
+                                 int level) {
+    auto compressor = ZstdCompressor::create(out, level);
+    if (!compressor) return std::unexpected(std::move(compressor.error()));
+    keinstr::BorshWriter writer(compressor->sink());
+    produce(writer);
+    if (auto r = writer.finish(); !r) return r;
+    return compressor->finish();
+}
+
+// ---------------------------------------------------------------------------------------
+// Decompression
+
+void ZstdDecompressor::Free::operator()(ZSTD_DCtx_s* c) const noexcept { ZSTD_freeDCtx(c); }
+
+BorshResult<ZstdDecompressor> ZstdDecompressor::create(std::span<const std::uint8_t> input) {
+    std::unique_ptr<ZSTD_DCtx_s, Free> ctx(ZSTD_createDCtx());
+    if (!ctx) return std::unexpected(out_of_memory());
+    return ZstdDecompressor(input, std::move(ctx));
+}
+
+BorshResult<std::size_t> ZstdDecompressor::read(std::span<std::uint8_t> dst) {
+    if (error_) return std::unexpected(*error_);
+    if (finished_ || dst.empty()) return 0;
+    ZSTD_outBuffer out{dst.data(), dst.size(), 0};
+    for (;;) {
+        ZSTD_inBuffer in{input_.data(), input_.size(), pos_};
+        const std::size_t out_before = out.pos;
+        const std::size_t r = ZSTD_decompressStream(ctx_.get(), &out, &in);
+        const bool progress = in.pos != pos_ || out.pos != out_before;
+        pos_ = in.pos;
+        if (ZSTD_isError(r)) {
+            error_ = zstd_error(r);
+            if (out.pos > 0) return out.pos;
+            return std::unexpected(*error_);
+        }
+        if (r == 0) {
+            // End of the frame: everything is flushed. What follows is not ours.
+            finished_ = true;
+            return out.pos;
+        }
+        if (out.pos == out.size) return out.pos;
+        if (!progress) {
+            // The input ended inside the frame.
+            if (out.pos > 0) return out.pos;
+            error_ = IoError(IoErrorKind::UnexpectedEof, "incomplete frame");
+            return std::unexpected(*error_);
+        }
+    }
+}
+
+keinstr::ByteSource ZstdDecompressor::source() {
+    return [this](std::span<std::uint8_t> dst) { return read(dst); };
+}
+
+}  // namespace kecore

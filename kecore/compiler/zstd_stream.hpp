@@ -1,0 +1,103 @@
+#pragma once
+
+// Streaming zstd over byte vectors and spans.
+//
+// ZstdCompressor turns bytes written to it, chunk by chunk, into one zstd frame appended
+// to an output vector; nothing is staged uncompressed. ZstdDecompressor reads one frame
+// out of an input span on demand, as a keinstr::ByteSource for a BorshReader, so a
+// frame is inflated only as far as its reader asks.
+//
+// Failures are keinstr::IoError values: libzstd's own failures carry its error name as
+// their message (kind Other); input that ends inside the frame is an UnexpectedEof,
+// which a BorshReader reports as "Unexpected length of input".
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "keinstr/utils/borsh.hpp"
+
+struct ZSTD_CCtx_s;
+struct ZSTD_DCtx_s;
+
+namespace kecore {
+
+class ZstdCompressor {
+public:
+    static constexpr int kDefaultLevel = 3;
+
+    // A compressor appending to `out`, which must outlive it. No dictionary; other frame
+    // parameters at libzstd's defaults (no checksum, no content size).
+    static keinstr::BorshResult<ZstdCompressor> create(std::vector<std::uint8_t>& out, int level = kDefaultLevel);
+
+    ZstdCompressor(ZstdCompressor&&) noexcept = default;
+    ZstdCompressor& operator=(ZstdCompressor&&) noexcept = default;
+
+    // Compresses `data` into the frame; output appears as libzstd emits it.
+    keinstr::BorshResult<void> write(std::span<const std::uint8_t> data);
+    // Flushes and writes the frame end. Nothing may be written afterwards.
+    keinstr::BorshResult<void> finish();
+    // A sink that writes to this compressor (which must outlive it and stay in place).
+    keinstr::ByteSink sink();
+
+private:
+    struct Free {
+        void operator()(ZSTD_CCtx_s* c) const noexcept;
+    };
+    ZstdCompressor(std::vector<std::uint8_t>& out, std::unique_ptr<ZSTD_CCtx_s, Free> ctx)
+        : out_(&out), ctx_(std::move(ctx)) {}
+    // Runs one compression step until `data` is consumed (continue) or the frame is
+    // complete (end).
+    keinstr::BorshResult<void> run(std::span<const std::uint8_t> data, bool end);
+
+    std::vector<std::uint8_t>* out_;
+    std::unique_ptr<ZSTD_CCtx_s, Free> ctx_;
+    bool finished_ = false;
+};
+
+// Compresses what `produce` writes into one zstd frame (level 3 by default) appended to
+// `out`. On failure `out` holds a partial frame; the caller discards it.
+keinstr::BorshResult<void> compress_frame(std::vector<std::uint8_t>& out,
+                                          const std::function<void(keinstr::BorshWriter&)>& produce,
+                                          int level = ZstdCompressor::kDefaultLevel);
+
+class ZstdDecompressor {
+public:
+    // A decompressor of the frame at the start of `input` (which must outlive it). Bytes
+    // after the frame are never read. Legacy frame formats are accepted as far as the
+    // linked libzstd supports them.
+    static keinstr::BorshResult<ZstdDecompressor> create(std::span<const std::uint8_t> input);
+
+    ZstdDecompressor(ZstdDecompressor&&) noexcept = default;
+    ZstdDecompressor& operator=(ZstdDecompressor&&) noexcept = default;
+
+    // Up to dst.size() decompressed bytes; 0 once the frame has ended. A failure met after
+    // some bytes were produced is reported by the next call; failures are sticky.
+    keinstr::BorshResult<std::size_t> read(std::span<std::uint8_t> dst);
+    // A source reading from this decompressor (which must outlive it and stay in place).
+    keinstr::ByteSource source();
+
+    // The frame's end has been decoded and everything handed out.
+    bool finished() const noexcept { return finished_; }
+    // Compressed bytes consumed so far.
+    std::size_t input_consumed() const noexcept { return pos_; }
+
+private:
+    struct Free {
+        void operator()(ZSTD_DCtx_s* c) const noexcept;
+    };
+    ZstdDecompressor(std::span<const std::uint8_t> input, std::unique_ptr<ZSTD_DCtx_s, Free> ctx)
+        : input_(input), ctx_(std::move(ctx)) {}
+
+    std::span<const std::uint8_t> input_;
+    std::unique_ptr<ZSTD_DCtx_s, Free> ctx_;
+    std::size_t pos_ = 0;
+    bool finished_ = false;
+    std::optional<keinstr::IoError> error_;
+};
+
+}  // namespace kecore

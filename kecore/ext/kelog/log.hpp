@@ -1,0 +1,88 @@
+// Log records of the runtime and the logging extension's settings record.
+//
+// Runtime components never print: every diagnostic is one LogMessageEXT,
+// built at the call site and handed to the instance's log hook. The logging
+// extension filters records by level and forwards them to a host callback
+// (a LogCallbackEXT) or to standard output.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "kecore/utils/local_time.hpp"
+#include "kecore/utils/opaque.hpp"
+
+namespace kecore {
+
+// (variant, value); the text form of a level is its variant name.
+#define KECORE_LOG_LEVELS(X) \
+    X(Trace, 0)              \
+    X(Debug, 1)              \
+    X(Info, 2)               \
+    X(Warn, 3)               \
+    X(Error, 4)
+
+enum class LogLevelEXT : std::uint32_t {
+#define KECORE_LOG_LEVEL_ENUM(name, value) name = value,
+    KECORE_LOG_LEVELS(KECORE_LOG_LEVEL_ENUM)
+#undef KECORE_LOG_LEVEL_ENUM
+};
+
+// "Trace", "Debug", "Info", "Warn" or "Error".
+std::string_view to_string(LogLevelEXT level) noexcept;
+// The level of a value 0..4; none for 5 and above.
+std::optional<LogLevelEXT> log_level_from_value(std::uint32_t value) noexcept;
+
+// One log record; owns all its strings.
+struct LogMessageEXT {
+    LogLevelEXT level = LogLevelEXT::Trace;
+    NaiveDateTime timepoint;  // local wall-clock time at which the log call began
+    std::string message;
+    std::string module;                      // e.g. "kecore::compiler"
+    std::optional<std::string> file;         // source file of the call, from the workspace root
+    std::optional<std::uint32_t> line;       // source line of the call
+    std::optional<std::string> thread_name;  // absent when the thread has no name
+};
+
+// Where the logging extension sends records: an owned callable taking a
+// record by value. The runtime knows it only through this interface; the
+// host binding supplies the target (a host callable it keeps alive), which
+// must be callable from any thread.
+class LogCallbackEXT {
+public:
+    class Target {
+    public:
+        virtual ~Target() = default;
+        virtual void call(LogMessageEXT record) = 0;
+        // Address of the callable object, for the debug text.
+        virtual const void* address() const noexcept = 0;
+    };
+
+    explicit LogCallbackEXT(std::unique_ptr<Target> target) noexcept : target_(std::move(target)) {}
+
+    void operator()(LogMessageEXT record) const { target_->call(std::move(record)); }
+    // LogCallbackEXT { 0: "0x..." }
+    std::string debug() const;
+
+private:
+    std::unique_ptr<Target> target_;
+};
+
+// The logging extension's settings, taken out of the create info's `ext`
+// list by the extension's factory.
+class LogCreateInfoEXT final : public OpaqueObject {
+public:
+    LogCreateInfoEXT(LogLevelEXT level, LogCallbackEXT callback) noexcept
+        : level(level), callback(std::move(callback)) {}
+
+    // LogCreateInfoEXT { level: Info, callback: LogCallbackEXT { 0: "0x..." } }
+    std::string debug() const override;
+
+    LogLevelEXT level;
+    LogCallbackEXT callback;
+};
+
+}  // namespace kecore

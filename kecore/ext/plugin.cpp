@@ -1,0 +1,7 @@
+#include "kecore/ext/plugin.hpp"
+
+namespace kecore {
+
+constinit PluginRegistry plugin_registry;
+
+}  // namespace kecore

@@ -1,0 +1,7 @@
+#include "kecore/formal/strategy.hpp"
+
+namespace kecore {
+
+constinit DerivationStrategyRegistry derivation_strategy_registry;
+
+}  // namespace kecore

@@ -1,0 +1,122 @@
+// KeError: the one error type of the runtime core.
+//
+// Every fallible runtime operation returns std::expected<T, KeError>. A
+// KeError has a display text and nothing else; the host binding embeds that
+// text in the exception it raises.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include <fmt/format.h>
+
+#include "keinstr/utils/error.hpp"
+
+namespace kecore {
+
+// An operating-system I/O error: its error number (0 when none) and message.
+struct IoError {
+    int code = 0;
+    std::string message;
+    // "{message} (os error {code})", or the message alone without a code.
+    std::string to_string() const;
+};
+
+// A failure to parse a TOML manifest, carried by its own message.
+struct TomlParseError {
+    std::string message;
+    std::string to_string() const { return message; }
+};
+
+// A UTF-8 decoding failure: where the valid text ends, and the length of the
+// invalid sequence (none when the input ends inside a sequence).
+struct Utf8Error {
+    std::size_t valid_up_to = 0;
+    std::optional<std::size_t> error_len;
+    std::string to_string() const;
+};
+
+// Each variant owns its payload and formats it into its fixed text; the
+// variants are declared in their fixed order (Io = 0 ... Duplicated = 7).
+class KeError {
+public:
+    // "I/O error: {}"
+    struct Io {
+        IoError error;
+        std::string message() const;
+    };
+    // "Failed to parse manifest file '{}': {}"
+    struct ManifestParse {
+        std::string path;
+        TomlParseError error;
+        std::string message() const;
+    };
+    // "An unknown error occurred: {}"
+    struct Unknown {
+        std::string text;
+        std::string message() const;
+    };
+    // "Plugin with name '{}' not found"
+    struct PluginNotFound {
+        std::string name;
+        std::string message() const;
+    };
+    // "UTF-8 conversion error: {}"
+    struct Utf8 {
+        Utf8Error error;
+        std::string message() const;
+    };
+    // The IR error's own message, unchanged.
+    struct Ir {
+        keinstr::Error error;
+        std::string message() const;
+    };
+    // "Failed to find {kind} with key '{key}'"
+    struct NotFound {
+        std::string key;
+        std::string kind;
+        std::string message() const;
+    };
+    // "Duplicated {kind} with key '{key}'"
+    struct Duplicated {
+        std::string key;
+        std::string kind;
+        std::string message() const;
+    };
+
+    using Variant = std::variant<Io, ManifestParse, Unknown, PluginNotFound, Utf8, Ir, NotFound, Duplicated>;
+
+    template <class T>
+        requires(!std::is_same_v<std::decay_t<T>, KeError> && std::is_constructible_v<Variant, T &&>)
+    KeError(T&& v) : value_(std::forward<T>(v)) {}
+
+    KeError(KeError&&) noexcept = default;
+    KeError& operator=(KeError&&) noexcept = default;
+    KeError(const KeError&) = default;
+    KeError& operator=(const KeError&) = default;
+
+    // Position of the variant in declaration order (Io = 0 ... Duplicated = 7).
+    std::size_t index() const noexcept { return value_.index(); }
+    template <class T>
+    const T* get_if() const noexcept {
+        return std::get_if<T>(&value_);
+    }
+
+    // The display text.
+    std::string to_string() const;
+
+private:
+    Variant value_;
+};
+
+}  // namespace kecore
+
+template <>
+struct fmt::formatter<kecore::KeError> : fmt::formatter<std::string_view> {
+    auto format(const kecore::KeError& e, fmt::format_context& ctx) const {
+        return fmt::formatter<std::string_view>::format(e.to_string(), ctx);
+    }
+};

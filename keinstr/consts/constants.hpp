@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "keinstr/types/types.hpp"
+#include "keinstr/utils/bigint.hpp"
+#include "keinstr/utils/decimal.hpp"
+#include "keinstr/utils/error.hpp"
+#include "keinstr/utils/uuid.hpp"
+
+namespace keinstr {
+
+class Module;
+
+// Integer constant: width and arbitrary-precision signed value (not related to the width).
+struct IConst {
+    IType ty;
+    BigInt value;
+
+    bool operator==(const IConst&) const = default;
+
+    // The i64 constant holding `v` (not wrapped into the signed range).
+    static IConst from(std::uint64_t v) { return IConst{IType{64}, BigInt(v)}; }
+
+    std::string to_string() const;  // "i32 -5"
+    std::string debug() const;      // IConst { ty: IType { num_bits: 32 }, value: -5 }
+};
+
+// Floating-point constant: kind and decimal value.
+struct FConst {
+    FType ty = FType::Fp64;
+    Decimal value;
+
+    bool operator==(const FConst&) const = default;
+
+    std::string to_string() const;  // "fp64 2.5"
+    std::string debug() const;      // FConst { ty: Fp64, value: Decimal("2.5") }
+};
+
+// Function pointer: Internal names a function of the same module, External an entry of
+// its external-function map (both by UUID).
+struct FunctionPointer {
+    FunctionPointerKind kind = FunctionPointerKind::Internal;
+    Uuid uuid;
+
+    auto operator<=>(const FunctionPointer&) const = default;
+    bool operator==(const FunctionPointer&) const = default;
+
+    static FunctionPointer internal(Uuid u) noexcept { return {FunctionPointerKind::Internal, u}; }
+    static FunctionPointer external(Uuid u) noexcept { return {FunctionPointerKind::External, u}; }
+
+    std::string debug() const;  // Internal(uuid) / External(uuid)
+};
+
+// What a module says about the target of a function pointer.
+struct FunctionPointerTarget {
+    enum class State : std::uint8_t {
+        Missing,  // the UUID is not a key of the map the pointer's kind selects
+        Unnamed,  // present, without a name (internal functions only)
+        Named,    // present, with `name`
+    };
+    State state = State::Missing;
+    std::string name;
+};
+
+// Hook completed by the module library (keinstr/modules): looks `ptr.uuid` up, by exact
+// key, in `module`'s function map (Internal) or external-function map (External).
+// The library's own definition replaces a placeholder that reports every target missing.
+FunctionPointerTarget resolve_function_pointer(const Module& module, const FunctionPointer& ptr);
+
+// Immediate constant; alternatives in tag order: Int, Float, FuncPtr.
+struct AnyConst : std::variant<IConst, FConst, FunctionPointer> {
+    using variant::variant;
+    bool operator==(const AnyConst&) const = default;
+
+    // Display; the module, when given, resolves function pointers to names:
+    // "i32 -5", "fp64 2.5", "ptr %name", "ptr @uuid", "ptr <invalid@uuid>",
+    // "ptr <unresolved@uuid>", "ptr external %name", "ptr external <invalid@uuid>",
+    // "ptr external <unresolved@uuid>".
+    std::string fmt(const Module* module = nullptr) const;
+    void write(std::string& out, const Module* module = nullptr) const;
+    // Int(IConst { .. }), Float(FConst { .. }), FuncPtr(Internal(uuid))
+    std::string debug() const;
+};
+
+// Display of a function pointer (the FuncPtr case of AnyConst::fmt).
+void write_function_pointer(std::string& out, const FunctionPointer& ptr, const Module* module);
+// The same once the module has been asked about the target.
+void write_function_pointer_target(std::string& out, const FunctionPointer& ptr, const FunctionPointerTarget& target);
+
+}  // namespace keinstr

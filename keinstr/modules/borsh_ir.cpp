@@ -1,0 +1,611 @@
+#include "keinstr/modules/borsh_ir.hpp"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+namespace keinstr {
+
+namespace {
+
+using Void = BorshResult<void>;
+
+#define KE_TRY(expr)                                                   \
+    do {                                                               \
+        if (auto ke_try_res_ = (expr); !ke_try_res_)                   \
+            return std::unexpected(std::move(ke_try_res_.error()));    \
+    } while (0)
+
+// Reads a value whose reader returns it (the primitive readers of BorshReader).
+template <class T>
+Void take(BorshResult<T> res, T& out) {
+    if (!res) return std::unexpected(std::move(res.error()));
+    out = std::move(*res);
+    return {};
+}
+
+// ---- plain fields -------------------------------------------------------------------
+
+void write_value(BorshWriter& w, std::uint32_t v) { w.u32(v); }
+void write_value(BorshWriter& w, bool v) { w.boolean(v); }
+Void read_value(BorshReader& r, std::uint32_t& out) { return take(r.u32(), out); }
+Void read_value(BorshReader& r, bool& out) { return take(r.boolean(), out); }
+Void read_value(BorshReader& r, Uuid& out) { return take(r.uuid(), out); }
+
+// Declared up front so that each template sees every other one.
+template <class T>
+void write_value(BorshWriter& w, const T& v);
+template <class T>
+void write_value(BorshWriter& w, const std::optional<T>& v);
+template <class A, class B>
+void write_value(BorshWriter& w, const std::pair<A, B>& v);
+template <class T>
+void write_value(BorshWriter& w, const std::vector<T>& v);
+template <class T>
+Void read_value(BorshReader& r, T& out);
+template <class T>
+Void read_value(BorshReader& r, std::optional<T>& out);
+template <class A, class B>
+Void read_value(BorshReader& r, std::pair<A, B>& out);
+template <class T>
+Void read_value(BorshReader& r, std::vector<T>& out);
+
+template <class T>
+void write_value(BorshWriter& w, const T& v) {
+    borsh_write(w, v);
+}
+template <class T>
+void write_value(BorshWriter& w, const std::optional<T>& v) {
+    if (!v) {
+        w.u8(0);
+        return;
+    }
+    w.u8(1);
+    write_value(w, *v);
+}
+template <class A, class B>
+void write_value(BorshWriter& w, const std::pair<A, B>& v) {
+    write_value(w, v.first);
+    write_value(w, v.second);
+}
+template <class T>
+void write_value(BorshWriter& w, const std::vector<T>& v) {
+    w.length(v.size());
+    for (const T& item : v) {
+        if (!w.ok()) return;
+        write_value(w, item);
+    }
+}
+
+template <class T>
+Void read_value(BorshReader& r, T& out) {
+    return borsh_read(r, out);
+}
+template <class T>
+Void read_value(BorshReader& r, std::optional<T>& out) {
+    auto marker = r.u8();
+    if (!marker) return std::unexpected(std::move(marker.error()));
+    if (*marker == 0) {
+        out.reset();
+        return {};
+    }
+    if (*marker != 1) return std::unexpected(BorshError::invalid_option(*marker));
+    T value{};
+    KE_TRY(read_value(r, value));
+    out = std::move(value);
+    return {};
+}
+template <class A, class B>
+Void read_value(BorshReader& r, std::pair<A, B>& out) {
+    KE_TRY(read_value(r, out.first));
+    return read_value(r, out.second);
+}
+// A list: room for at most 4096 bytes' worth of elements is reserved before they
+// arrive; the vector grows as they do.
+template <class T>
+Void read_value(BorshReader& r, std::vector<T>& out) {
+    auto count = r.u32();
+    if (!count) return std::unexpected(std::move(count.error()));
+    out.clear();
+    constexpr std::size_t step = std::max<std::size_t>(1, BorshReader::kMaxListReserveBytes / sizeof(T));
+    out.reserve(std::min<std::size_t>(*count, step));
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        T item{};
+        KE_TRY(read_value(r, item));
+        out.push_back(std::move(item));
+    }
+    return {};
+}
+
+// Ordered map: entries in any order; the last entry read for a key wins.
+template <class K, class V>
+Void read_map(BorshReader& r, std::map<K, V>& out) {
+    auto count = r.u32();
+    if (!count) return std::unexpected(std::move(count.error()));
+    out.clear();
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        K key{};
+        V value{};
+        KE_TRY(read_value(r, key));
+        KE_TRY(read_value(r, value));
+        out.insert_or_assign(std::move(key), std::move(value));
+    }
+    return {};
+}
+
+// Writes the tag of a variant-based record (its alternative index).
+template <class V>
+void write_tag(BorshWriter& w, const V& v) {
+    w.tag(static_cast<std::uint8_t>(v.index()));
+}
+
+// Reads a tag below the variant's size and default-constructs that alternative in
+// `out`; returns the tag.
+template <class Variant, class Out>
+BorshResult<std::size_t> read_alternative(BorshReader& r, Out& out) {
+    constexpr std::size_t n = std::variant_size_v<Variant>;
+    auto t = r.tag(static_cast<std::uint8_t>(n));
+    if (!t) return std::unexpected(std::move(t.error()));
+    static constexpr auto makers = []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<void (*)(Out&), n>{
+            +[](Out& o) { static_cast<Variant&>(o).template emplace<I>(); }...};
+    }(std::make_index_sequence<n>{});
+    makers[*t](out);
+    return static_cast<std::size_t>(*t);
+}
+
+// ---- instructions: every record through its field list ------------------------------
+
+template <class Rec>
+void write_record(BorshWriter& w, const Rec& rec) {
+    Rec::visit_fields(rec, [&](std::string_view, const auto& field) { write_value(w, field); });
+}
+
+template <class Rec>
+Void read_record(BorshReader& r, Rec& rec) {
+    std::optional<BorshError> failure;
+    Rec::visit_fields(rec, [&](std::string_view, auto& field) {
+        if (failure) return;
+        if (auto res = read_value(r, field); !res) failure = std::move(res.error());
+    });
+    if (failure) return std::unexpected(std::move(*failure));
+    return {};
+}
+
+}  // namespace
+
+// ---- big integers --------------------------------------------------------------------
+
+BorshResult<void> serialize_bigint_borsh(const BigInt& value, BorshWriter& w) {
+    w.bigint(value);
+    return w.status();
+}
+
+BorshResult<BigInt> deserialize_bigint_borsh(BorshReader& r) { return r.bigint(); }
+
+// ---- types ---------------------------------------------------------------------------
+
+void borsh_write(BorshWriter& w, const Typeref& v) { w.uuid(v.uuid); }
+void borsh_write(BorshWriter& w, Name v) { w.u32(v.id); }
+void borsh_write(BorshWriter& w, Label v) { w.u32(v.id); }
+void borsh_write(BorshWriter& w, const IType& v) { w.u32(v.num_bits); }
+void borsh_write(BorshWriter& w, FType v) { w.tag(static_cast<std::uint8_t>(v)); }
+
+void borsh_write(BorshWriter& w, const ExtType& v) {
+    w.uuid(v.uuid);
+    write_value(w, v.params);
+}
+
+void borsh_write(BorshWriter& w, const VcSize& v) {
+    w.tag(static_cast<std::uint8_t>(v.kind));
+    w.u16(v.lanes);
+}
+
+namespace {
+// Payload of the alternatives shared by PrimaryType and PrimaryBasicType.
+struct PrimaryPayloadWriter {
+    BorshWriter& w;
+    void operator()(const IType& t) const { borsh_write(w, t); }
+    void operator()(FType t) const { borsh_write(w, t); }
+    void operator()(const ExtType& t) const { borsh_write(w, t); }
+    void operator()(const PtrType&) const {}
+    void operator()(const WildcardType& t) const { w.u16(t.number); }
+    void operator()(const LabelType&) const {}
+    // Lane type first, then lane count.
+    void operator()(const VectorType& t) const {
+        borsh_write(w, t.lane);
+        borsh_write(w, t.size);
+    }
+};
+struct PrimaryPayloadReader {
+    BorshReader& r;
+    Void operator()(IType& t) const { return borsh_read(r, t); }
+    Void operator()(FType& t) const { return borsh_read(r, t); }
+    Void operator()(ExtType& t) const { return borsh_read(r, t); }
+    Void operator()(PtrType&) const { return {}; }
+    Void operator()(WildcardType& t) const { return take(r.u16(), t.number); }
+    Void operator()(LabelType&) const { return {}; }
+    Void operator()(VectorType& t) const {
+        KE_TRY(borsh_read(r, t.lane));
+        return borsh_read(r, t.size);
+    }
+};
+}  // namespace
+
+void borsh_write(BorshWriter& w, const PrimaryBasicType& v) {
+    write_tag(w, v);
+    std::visit(PrimaryPayloadWriter{w}, v);
+}
+
+void borsh_write(BorshWriter& w, const PrimaryType& v) {
+    write_tag(w, v);
+    std::visit(PrimaryPayloadWriter{w}, v);
+}
+
+void borsh_write(BorshWriter& w, const ArrayType& v) {
+    borsh_write(w, v.element);
+    w.u16(v.count);
+}
+
+void borsh_write(BorshWriter& w, const StructType& v) {
+    write_value(w, v.elements);
+    w.boolean(v.packed);
+}
+
+void borsh_write(BorshWriter& w, const AnyType& v) {
+    write_tag(w, v);
+    std::visit([&](const auto& t) { borsh_write(w, t); }, v);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, Typeref& out) { return take(r.uuid(), out.uuid); }
+BorshResult<void> borsh_read(BorshReader& r, Name& out) { return take(r.u32(), out.id); }
+BorshResult<void> borsh_read(BorshReader& r, Label& out) { return take(r.u32(), out.id); }
+BorshResult<void> borsh_read(BorshReader& r, IType& out) { return take(r.u32(), out.num_bits); }
+
+BorshResult<void> borsh_read(BorshReader& r, FType& out) {
+    auto t = r.tag(static_cast<std::uint8_t>(kFTypeCount));
+    if (!t) return std::unexpected(std::move(t.error()));
+    out = static_cast<FType>(*t);
+    return {};
+}
+
+BorshResult<void> borsh_read(BorshReader& r, ExtType& out) {
+    KE_TRY(take(r.uuid(), out.uuid));
+    return read_value(r, out.params);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, VcSize& out) {
+    auto t = r.tag(2);
+    if (!t) return std::unexpected(std::move(t.error()));
+    out.kind = static_cast<VcSize::Kind>(*t);
+    return take(r.u16(), out.lanes);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, PrimaryBasicType& out) {
+    KE_TRY(read_alternative<PrimaryBasicType::variant>(r, out));
+    return std::visit(PrimaryPayloadReader{r}, static_cast<PrimaryBasicType::variant&>(out));
+}
+
+BorshResult<void> borsh_read(BorshReader& r, PrimaryType& out) {
+    KE_TRY(read_alternative<PrimaryType::variant>(r, out));
+    return std::visit(PrimaryPayloadReader{r}, static_cast<PrimaryType::variant&>(out));
+}
+
+BorshResult<void> borsh_read(BorshReader& r, ArrayType& out) {
+    KE_TRY(borsh_read(r, out.element));
+    return take(r.u16(), out.count);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, StructType& out) {
+    KE_TRY(read_value(r, out.elements));
+    return take(r.boolean(), out.packed);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, AnyType& out) {
+    KE_TRY(read_alternative<AnyType::variant>(r, out));
+    return std::visit([&](auto& t) { return borsh_read(r, t); }, static_cast<AnyType::variant&>(out));
+}
+
+// ---- constants and operands ------------------------------------------------------------
+
+void borsh_write(BorshWriter& w, const IConst& v) {
+    borsh_write(w, v.ty);
+    w.bigint(v.value);
+}
+
+// The mantissa and the scale exactly as held (1.50 stays 150 and 2).
+void borsh_write(BorshWriter& w, const FConst& v) {
+    borsh_write(w, v.ty);
+    w.bigint(v.value.mantissa());
+    w.i64(v.value.scale());
+}
+
+void borsh_write(BorshWriter& w, const FunctionPointer& v) {
+    w.tag(static_cast<std::uint8_t>(v.kind));
+    w.uuid(v.uuid);
+}
+
+void borsh_write(BorshWriter& w, const AnyConst& v) {
+    write_tag(w, v);
+    std::visit([&](const auto& c) { borsh_write(w, c); }, v);
+}
+
+void borsh_write(BorshWriter& w, const Operand& v) {
+    write_tag(w, v);
+    std::visit([&](const auto& o) { borsh_write(w, o); }, v);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, IConst& out) {
+    KE_TRY(borsh_read(r, out.ty));
+    return take(r.bigint(), out.value);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, FConst& out) {
+    KE_TRY(borsh_read(r, out.ty));
+    auto mantissa = r.bigint();
+    if (!mantissa) return std::unexpected(std::move(mantissa.error()));
+    auto scale = r.i64();
+    if (!scale) return std::unexpected(std::move(scale.error()));
+    out.value = Decimal(std::move(*mantissa), *scale);
+    return {};
+}
+
+BorshResult<void> borsh_read(BorshReader& r, FunctionPointer& out) {
+    auto t = r.tag(2);
+    if (!t) return std::unexpected(std::move(t.error()));
+    out.kind = static_cast<FunctionPointerKind>(*t);
+    return take(r.uuid(), out.uuid);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, AnyConst& out) {
+    KE_TRY(read_alternative<AnyConst::variant>(r, out));
+    return std::visit([&](auto& c) { return borsh_read(r, c); }, static_cast<AnyConst::variant&>(out));
+}
+
+BorshResult<void> borsh_read(BorshReader& r, Operand& out) {
+    KE_TRY(read_alternative<Operand::variant>(r, out));
+    return std::visit([&](auto& o) { return borsh_read(r, o); }, static_cast<Operand::variant&>(out));
+}
+
+// ---- instruction payloads ---------------------------------------------------------------
+
+void borsh_write(BorshWriter& w, const CallingConvention& v) {
+    w.tag(v.tag());
+    if (v.is_numbered()) w.u32(v.number());
+}
+
+BorshResult<void> borsh_read(BorshReader& r, CallingConvention& out) {
+    auto t = r.tag(static_cast<std::uint8_t>(kNamedCallingConventionCount + 1));
+    if (!t) return std::unexpected(std::move(t.error()));
+    std::uint32_t number = 0;
+    if (*t == kNamedCallingConventionCount) KE_TRY(take(r.u32(), number));
+    out = *CallingConvention::from_tag(*t, number);
+    return {};
+}
+
+void borsh_write(BorshWriter& w, const MetaProbOperand& v) {
+    borsh_write(w, v.variant);
+    borsh_write(w, v.operand);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, MetaProbOperand& out) {
+    KE_TRY(borsh_read(r, out.variant));
+    return borsh_read(r, out.operand);
+}
+
+void borsh_write(BorshWriter& w, const TerminationScope& v) {
+    write_tag(w, v);
+    if (const auto* reach = std::get_if<ReachAny>(&v)) write_value(w, reach->labels);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, TerminationScope& out) {
+    KE_TRY(read_alternative<TerminationScope::variant>(r, out));
+    if (auto* reach = std::get_if<ReachAny>(&out)) return read_value(r, reach->labels);
+    return {};
+}
+
+void borsh_write(BorshWriter& w, const AnalysisStatistic& v) {
+    write_tag(w, v);
+    if (const auto* count = std::get_if<InstructionCount>(&v)) w.u32(count->flags.bits);
+    if (const auto* term = std::get_if<TerminationBehavior>(&v)) borsh_write(w, term->scope);
+}
+
+// The flag bits are kept as stored.
+BorshResult<void> borsh_read(BorshReader& r, AnalysisStatistic& out) {
+    KE_TRY(read_alternative<AnalysisStatistic::variant>(r, out));
+    if (auto* count = std::get_if<InstructionCount>(&out)) return take(r.u32(), count->flags.bits);
+    if (auto* term = std::get_if<TerminationBehavior>(&out)) return borsh_read(r, term->scope);
+    return {};
+}
+
+// ---- instructions and terminators ----------------------------------------------------------
+
+void borsh_write(BorshWriter& w, const KeInstr& v) {
+    write_tag(w, v.variant());
+    std::visit([&](const auto& rec) { write_record(w, rec); }, v.variant());
+}
+
+BorshResult<void> borsh_read(BorshReader& r, KeInstr& out) {
+    KE_TRY(read_alternative<KeInstrVariant>(r, out));
+    return std::visit([&](auto& rec) { return read_record(r, rec); }, out.variant());
+}
+
+void borsh_write(BorshWriter& w, const KeTerminator& v) {
+    write_tag(w, v);
+    if (const auto* br = std::get_if<Branch>(&v)) {
+        borsh_write(w, br->condition);
+        borsh_write(w, br->true_label);
+        borsh_write(w, br->false_label);
+    } else if (const auto* jump = std::get_if<Jump>(&v)) {
+        borsh_write(w, jump->target);
+    } else if (const auto* ret = std::get_if<Ret>(&v)) {
+        write_value(w, ret->value);
+    }
+}
+
+BorshResult<void> borsh_read(BorshReader& r, KeTerminator& out) {
+    KE_TRY(read_alternative<KeTerminator::variant>(r, out));
+    if (auto* br = std::get_if<Branch>(&out)) {
+        KE_TRY(borsh_read(r, br->condition));
+        KE_TRY(borsh_read(r, br->true_label));
+        return borsh_read(r, br->false_label);
+    }
+    if (auto* jump = std::get_if<Jump>(&out)) return borsh_read(r, jump->target);
+    if (auto* ret = std::get_if<Ret>(&out)) return read_value(r, ret->value);
+    return {};
+}
+
+// ---- blocks, functions, modules ----------------------------------------------------------
+
+void borsh_write(BorshWriter& w, const BasicBlock& v) {
+    borsh_write(w, v.label);
+    write_value(w, v.instructions);
+    borsh_write(w, v.terminator);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, BasicBlock& out) {
+    KE_TRY(borsh_read(r, out.label));
+    KE_TRY(read_value(r, out.instructions));
+    return borsh_read(r, out.terminator);
+}
+
+void borsh_write(BorshWriter& w, const Function& v) {
+    w.uuid(v.uuid);
+    if (v.name) {
+        w.u8(1);
+        w.string(*v.name);
+    } else {
+        w.u8(0);
+    }
+    write_value(w, v.params);
+    write_value(w, v.return_type);
+    w.length(v.body.size());
+    for (const auto& [label, block] : v.body) {
+        if (!w.ok()) return;
+        borsh_write(w, label);
+        borsh_write(w, block);
+    }
+    write_value(w, v.visibility);
+    write_value(w, v.cconv);
+    w.seq(v.wildcard_types, [](BorshWriter& bw, std::uint16_t n) { bw.u16(n); });
+    w.boolean(v.meta_function);
+    if (v.aux_uuid) {
+        w.u8(1);
+        w.uuid(*v.aux_uuid);
+    } else {
+        w.u8(0);
+    }
+}
+
+BorshResult<void> borsh_read(BorshReader& r, Function& out) {
+    KE_TRY(take(r.uuid(), out.uuid));
+    auto name = r.option([](BorshReader& br) { return br.string(); });
+    if (!name) return std::unexpected(std::move(name.error()));
+    out.name = std::move(*name);
+    KE_TRY(read_value(r, out.params));
+    KE_TRY(read_value(r, out.return_type));
+    KE_TRY(read_map(r, out.body));
+    KE_TRY(read_value(r, out.visibility));
+    KE_TRY(read_value(r, out.cconv));
+    auto wildcards = r.set([](BorshReader& br) { return br.u16(); });
+    if (!wildcards) return std::unexpected(std::move(wildcards.error()));
+    out.wildcard_types = std::move(*wildcards);
+    KE_TRY(take(r.boolean(), out.meta_function));
+    auto aux = r.option([](BorshReader& br) { return br.uuid(); });
+    if (!aux) return std::unexpected(std::move(aux.error()));
+    out.aux_uuid = *aux;
+    return {};
+}
+
+void borsh_write(BorshWriter& w, const ExternalFunction& v) {
+    w.uuid(v.uuid);
+    w.string(v.name);
+    borsh_write(w, v.cconv);
+    write_value(w, v.params);
+    write_value(w, v.return_type);
+}
+
+BorshResult<void> borsh_read(BorshReader& r, ExternalFunction& out) {
+    KE_TRY(take(r.uuid(), out.uuid));
+    KE_TRY(take(r.string(), out.name));
+    KE_TRY(borsh_read(r, out.cconv));
+    KE_TRY(read_value(r, out.params));
+    return read_value(r, out.return_type);
+}
+
+void borsh_write(BorshWriter& w, const Module& v) {
+    w.length(v.functions.size());
+    for (const auto& [uuid, function] : v.functions) {
+        if (!w.ok()) return;
+        if (!function) {
+            w.fail(BorshError::invalid_data());
+            return;
+        }
+        w.uuid(uuid);
+        borsh_write(w, *function);
+    }
+    w.length(v.external_functions.size());
+    for (const auto& [uuid, ext] : v.external_functions) {
+        if (!w.ok()) return;
+        w.uuid(uuid);
+        borsh_write(w, ext);
+    }
+}
+
+BorshResult<void> borsh_read(BorshReader& r, Module& out) {
+    out.functions.clear();
+    out.external_functions.clear();
+    auto count = r.u32();
+    if (!count) return std::unexpected(std::move(count.error()));
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        Uuid key;
+        KE_TRY(take(r.uuid(), key));
+        auto function = std::make_shared<Function>();
+        KE_TRY(borsh_read(r, *function));
+        out.functions.insert_or_assign(key, std::move(function));
+    }
+    return read_map(r, out.external_functions);
+}
+
+// ---- the type registry --------------------------------------------------------------------
+
+void borsh_write(BorshWriter& w, const TypeRegistry& v) {
+    const auto guard = v.read();
+    w.u64(guard.size());
+    for (const auto& [uuid, ty] : guard.map()) {
+        if (!w.ok()) return;
+        borsh_write(w, uuid);
+        borsh_write(w, ty);
+    }
+}
+
+BorshResult<std::unique_ptr<TypeRegistry>> read_type_registry(BorshReader& r) {
+    auto count = r.u64();
+    if (!count) return std::unexpected(std::move(count.error()));
+    // Entry kept for each UUID: the type read last and where it was read. A UUID
+    // met again replaces its earlier type.
+    std::map<Typeref, std::pair<AnyType, std::uint64_t>> entries;
+    for (std::uint64_t i = 0; i < *count; ++i) {
+        Typeref uuid;
+        KE_TRY(borsh_read(r, uuid));
+        AnyType ty;
+        KE_TRY(borsh_read(r, ty));
+        entries.insert_or_assign(uuid, std::pair{std::move(ty), i});
+    }
+    // The reverse index is derived from the final map only, so a replaced type leaves
+    // no entry behind; each hash list holds its UUIDs in stream order.
+    std::vector<std::pair<std::uint64_t, const Typeref*>> order;
+    order.reserve(entries.size());
+    for (const auto& [uuid, entry] : entries) order.emplace_back(entry.second, &uuid);
+    std::sort(order.begin(), order.end());
+
+    auto registry = std::make_unique<TypeRegistry>(ClockContext::random_start(), NodeId{});
+    for (const auto& [pos, uuid] : order) registry->insert_stored(*uuid, std::move(entries.at(*uuid).first));
+    return registry;
+}
+
+}  // namespace keinstr

@@ -1,0 +1,68 @@
+#include "keinstr/modules/function.hpp"
+
+namespace keinstr {
+
+namespace {
+
+void remap_optional(std::optional<Typeref>& t, const TypeMap& map) {
+    if (t) remap_typeref(*t, map);
+}
+
+void remap_undef(Operand& operand, const TypeMap& map) {
+    if (Typeref* t = operand.as_undef()) remap_typeref(*t, map);
+}
+
+void add_type_variable(std::set<std::uint16_t>& out, const Typeref& t) {
+    if (auto n = t.type_variable_number()) out.insert(*n);
+}
+
+}  // namespace
+
+Function Function::default_function() {
+    Function f;
+    f.uuid = Uuid::new_v4();
+    f.body.emplace(Label{0}, BasicBlock{Label{0}, {}, Trap{}});
+    return f;
+}
+
+std::string Function::display_name() const { return name ? *name : uuid.to_string(); }
+
+bool Function::should_be_meta_function() const {
+    for (const auto& [label, block] : body) {
+        for (const auto& instr : block.instructions) {
+            if (instr.is_meta()) return true;
+        }
+    }
+    return false;
+}
+
+void Function::generate_wildcard_types(std::set<std::uint16_t>& out) const {
+    out.clear();
+    for (const auto& [name, ty] : params) add_type_variable(out, ty);
+    for (const auto& [label, block] : body) {
+        for (const auto& instr : block.instructions) {
+            for (const Typeref& t : instr.referenced_types()) add_type_variable(out, t);
+        }
+    }
+}
+
+void Function::remap_types(const TypeMap& map) {
+    for (auto& [name, ty] : params) remap_typeref(ty, map);
+    remap_optional(return_type, map);
+    for (auto& [label, block] : body) {
+        for (auto& instr : block.instructions) {
+            instr.remap_types(map);
+            // Typed undef operands name registry handles as well; leaving them
+            // would keep handles of the registry the function came from.
+            for (Operand& operand : instr.operands_mut()) remap_undef(operand, map);
+        }
+        if (Operand* operand = block.terminator.operand_mut()) remap_undef(*operand, map);
+    }
+}
+
+void ExternalFunction::remap_types(const TypeMap& map) {
+    for (auto& ty : params) remap_typeref(ty, map);
+    remap_optional(return_type, map);
+}
+
+}  // namespace keinstr

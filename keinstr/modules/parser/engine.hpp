@@ -1,0 +1,283 @@
+// The grammar engine of the textual IR: a hand-written recursive-descent parser
+// over the lexer's token list. Every grammar rule is a function taking the
+// `Parser` and returning its value (an optional, or a bool for rules that append
+// to a caller's list); the engine supplies the token primitives, backtracking,
+// labels, separated lists and the collection of findings.
+//
+// The model every rule relies on:
+//
+// * Positions are token indexes. A rule that fails leaves the position where it
+//   started (use `atomic` or `labelled` at the top of a rule with several
+//   steps); ordered choice is "try each alternative in turn", optional parts are
+//   "try and ignore failure". Backtracking is unlimited.
+//
+// * Findings are diagnostics emitted while parsing goes on (a bad size, an
+//   unknown function, the per-instruction checks). They live in one list that is
+//   rewound together with the position: a finding emitted inside an alternative
+//   that is later abandoned is dropped. Effects on the parser `State` are never
+//   undone: registers and labels numbered, types interned and resolver
+//   placeholders made while trying an abandoned alternative stay.
+//
+// * Syntax failures are not findings: each failing primitive reports, to one
+//   `Furthest` record, its position and the pattern it would have accepted
+//   there. Only the furthest position counts; patterns at that position are
+//   kept in first-seen order without duplicates. When the whole parse fails,
+//   that record (position, the token found there or end of input, the patterns)
+//   is the syntax diagnostic.
+//
+// * A labelled rule whose failures sit at its own start reports its label
+//   instead of the patterns of the alternatives that failed there ("type",
+//   "register", "operand list", ...). This applies whether or not the rule as a
+//   whole succeeded (an empty operand list still leaves "operand list" behind at
+//   the token where it stopped); failures further inside keep their own,
+//   more specific patterns.
+//
+// * Tokens are matched by kind ("token Register"), by value (punctuation, `Void`,
+//   `Newline` and terminator words, shown by their display text in quotes) or as
+//   keywords: an `Identifier` carrying exactly the keyword's word and no variant
+//   list (shown as the word in quotes).
+//
+// * A list separator is consumed only together with the item after it: when the
+//   item after a separator fails, the separator is given back and the list ends.
+//
+// Hot path: matching a token allocates nothing; the furthest record and the
+// scratch areas keep their capacity for the whole parse.
+//
+// Writing a rule: a function `std::optional<T> rule(Parser& p)` whose body is
+// wrapped in `p.atomic(...)` (or `p.labelled("label", ...)` when failures at its
+// start should read as one label) and returns `std::nullopt` at the first step
+// that fails:
+//
+//     std::optional<Item> import_rule(Parser& p) {
+//         return p.labelled("import statement", [&]() -> std::optional<Item> {
+//             if (!p.punct(TokenDiscriminants::Import)) return std::nullopt;
+//             const Token* text = p.kind(TokenDiscriminants::StringLiteral);
+//             if (!text) return std::nullopt;
+//             return Item{...};
+//         });
+//     }
+//
+// Ordered choice is `if (auto r = a(p)) return r; return b(p);`, an optional
+// part is a call whose failure is ignored, a list is `p.separated(...)`, and a
+// check that must not stop the parse calls `p.emit(span, message)`.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "keinstr/modules/enums.hpp"
+#include "keinstr/modules/parser/expected.hpp"
+#include "keinstr/modules/parser/instr_pieces.hpp"
+#include "keinstr/modules/parser/keywords.hpp"
+#include "keinstr/modules/parser/state.hpp"
+#include "keinstr/modules/parser/token.hpp"
+#include "keinstr/types/types.hpp"
+
+namespace keinstr {
+
+// Half-open range of token indexes [start, end).
+struct TokenRange {
+    std::size_t start = 0;
+    std::size_t end = 0;
+    constexpr bool operator==(const TokenRange&) const = default;
+};
+
+// A diagnostic emitted while parsing went on.
+struct Finding {
+    TokenRange span;
+    std::string message;
+    bool operator==(const Finding&) const = default;
+};
+
+// Scratch of the iterative type rule (kept in the parser so that its capacity is
+// reused from one type to the next).
+struct TypeFrame {
+    enum class Kind : std::uint8_t { Array, Struct };
+    Kind kind = Kind::Array;
+    bool packed = false;
+    std::size_t start = 0;          // first token of the aggregate
+    std::size_t start_findings = 0; // findings count when it began
+    Furthest::Mark label{};         // furthest record before its alternative began
+    std::size_t count_token = 0;    // array: index of the element-count token
+    std::size_t elements_base = 0;  // struct: its first element in the element stack
+    std::size_t item_pos = 0;       // struct: where a failed element gives back to
+    std::size_t item_findings = 0;
+};
+
+struct TypeScratch {
+    std::vector<TypeFrame> frames;
+    std::vector<Typeref> elements;
+};
+
+// Display text of a fixed token as expected-lists quote it ("(", ",", "\\n",
+// "void", "Branch", ...). Static storage.
+std::string_view fixed_token_text(TokenDiscriminants payload_free_kind);
+std::string_view fixed_token_text(KeTerminatorOp op);
+
+class Parser {
+public:
+    // `tokens` and `state` must outlive the parser.
+    Parser(std::span<const Token> tokens, State& state) noexcept : tokens_(tokens), state_(&state) {}
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
+
+    // ---- input ---------------------------------------------------------------
+    std::size_t pos() const noexcept { return pos_; }
+    std::size_t size() const noexcept { return tokens_.size(); }
+    bool at_end() const noexcept { return pos_ >= tokens_.size(); }
+    // The token at the position, or nullptr at the end of the input.
+    const Token* peek() const noexcept { return at_end() ? nullptr : &tokens_[pos_]; }
+    const Token& token(std::size_t index) const noexcept { return tokens_[index]; }
+    std::span<const Token> tokens() const noexcept { return tokens_; }
+
+    State& state() noexcept { return *state_; }
+
+    // ---- backtracking --------------------------------------------------------
+    struct Mark {
+        std::size_t pos;
+        std::size_t findings;
+    };
+    Mark mark() const noexcept { return Mark{pos_, findings_.size()}; }
+    // Goes back to `m`: the position, and the findings emitted since.
+    void rewind(const Mark& m) noexcept {
+        pos_ = m.pos;
+        if (findings_.size() > m.findings) findings_.resize(m.findings);
+    }
+
+    // ---- primitives ----------------------------------------------------------
+    // Each consumes one token on success; on failure it records its pattern at the
+    // position and consumes nothing.
+
+    // Any token of kind `k` (pattern "token K").
+    const Token* kind(TokenDiscriminants k) {
+        if (pos_ < tokens_.size() && tokens_[pos_].kind() == k) return &tokens_[pos_++];
+        furthest_.fail(pos_, token_kind_pattern(k));
+        return nullptr;
+    }
+    // The payload-free token of kind `k` (punctuation, `Void`, `Import`, `Newline`),
+    // matched by value (pattern: its display text in quotes).
+    bool punct(TokenDiscriminants k) {
+        if (pos_ < tokens_.size() && tokens_[pos_].kind() == k) {
+            ++pos_;
+            return true;
+        }
+        furthest_.fail(pos_, Pattern::literal(fixed_token_text(k)));
+        return false;
+    }
+    // The keyword `k`: an `Identifier` with exactly that word and no variants.
+    bool keyword(Keyword k) {
+        if (pos_ < tokens_.size() && is_keyword(tokens_[pos_], k)) {
+            ++pos_;
+            return true;
+        }
+        furthest_.fail(pos_, Pattern::literal(keyword_word(k)));
+        return false;
+    }
+    // The `TerminatorOp` token of `op`.
+    bool terminator(KeTerminatorOp op) {
+        if (pos_ < tokens_.size() && tokens_[pos_].is(TokenDiscriminants::TerminatorOp) &&
+            tokens_[pos_].terminator_op() == op) {
+            ++pos_;
+            return true;
+        }
+        furthest_.fail(pos_, Pattern::literal(fixed_token_text(op)));
+        return false;
+    }
+    // A token accepted by `pred`; a rejected token names no pattern ("something
+    // else" when nothing else is expected there).
+    template <class Pred>
+    const Token* filter(Pred&& pred) {
+        if (pos_ < tokens_.size() && pred(tokens_[pos_])) return &tokens_[pos_++];
+        furthest_.fail(pos_);
+        return nullptr;
+    }
+    // The end of the input.
+    bool end() {
+        if (pos_ >= tokens_.size()) return true;
+        furthest_.fail(pos_, Pattern::end_of_input());
+        return false;
+    }
+
+    // ---- combinators ---------------------------------------------------------
+    // Runs `body`; when its result is false (an empty optional, false), goes back to
+    // where it started.
+    template <class F>
+    auto atomic(F&& body) -> decltype(body()) {
+        const Mark m = mark();
+        auto result = body();
+        if (!result) rewind(m);
+        return result;
+    }
+
+    // `atomic`, and the failures `body` left at its own start are reported as
+    // `label` (see the model above).
+    template <class F>
+    auto labelled(std::string_view label, F&& body) -> decltype(body()) {
+        const Furthest::Mark fm = furthest_.mark();
+        const Mark m = mark();
+        auto result = body();
+        if (!result) rewind(m);
+        furthest_.label_since(fm, m.pos, Pattern::label(label));
+        return result;
+    }
+
+    // Label bookkeeping for rules that cannot wrap their body in a lambda (the
+    // iterative type rule): `label_begin` before the rule, `label_end` after it.
+    Furthest::Mark label_begin() const noexcept { return furthest_.mark(); }
+    void label_end(const Furthest::Mark& fm, std::size_t start, std::string_view label) {
+        furthest_.label_since(fm, start, Pattern::label(label));
+    }
+
+    // Items separated by the payload-free token `sep`, without a leading or
+    // trailing separator. `item` is a callable returning bool (true: one item
+    // parsed, its value stored by the callable; false: the item failed and left the
+    // position where it started). Returns the number of items read; the caller
+    // decides whether that many is enough.
+    template <class Item>
+    std::size_t separated(TokenDiscriminants sep, Item&& item) {
+        if (!item()) return 0;
+        std::size_t count = 1;
+        for (;;) {
+            const Mark m = mark();
+            if (!punct(sep)) break;
+            if (!item()) {
+                rewind(m);
+                break;
+            }
+            ++count;
+        }
+        return count;
+    }
+
+    // ---- findings ------------------------------------------------------------
+    void emit(TokenRange span, std::string message) { findings_.push_back(Finding{span, std::move(message)}); }
+    const std::vector<Finding>& findings() const noexcept { return findings_; }
+    std::vector<Finding> take_findings() noexcept { return std::exchange(findings_, {}); }
+
+    const Furthest& furthest() const noexcept { return furthest_; }
+    Furthest& furthest() noexcept { return furthest_; }
+
+    // Scratch areas of the type rule and of the instruction line (their capacity
+    // is reused from one use to the next).
+    TypeScratch& type_scratch() noexcept { return type_scratch_; }
+    InstrPieces& instr_scratch() noexcept { return instr_scratch_; }
+
+private:
+    std::span<const Token> tokens_;
+    State* state_;
+    std::size_t pos_ = 0;
+    std::vector<Finding> findings_;
+    Furthest furthest_;
+    TypeScratch type_scratch_;
+    InstrPieces instr_scratch_;
+};
+
+// Any token of kind `k` (the rule the grammar labels "token K").
+inline const Token* just_match(Parser& p, TokenDiscriminants k) { return p.kind(k); }
+
+}  // namespace keinstr

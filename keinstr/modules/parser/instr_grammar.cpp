@@ -1,0 +1,155 @@
+#include "keinstr/modules/parser/instr_grammar.hpp"
+
+#include <utility>
+
+#include "keinstr/modules/parser/operand_grammar.hpp"
+#include "keinstr/modules/parser/type_grammar.hpp"
+#include "keinstr/modules/parser/validate.hpp"
+
+namespace keinstr {
+
+namespace {
+
+using K = TokenDiscriminants;
+
+std::optional<InstrDestination> destination(Parser& p) {
+    return p.atomic([&]() -> std::optional<InstrDestination> {
+        const Token* reg = p.kind(K::Register);
+        if (!reg || !p.punct(K::Colon)) return std::nullopt;
+        auto ty = labelled_type_parser(p);
+        if (!ty || !p.punct(K::Equals)) return std::nullopt;
+        return InstrDestination{reg->text(), *ty};
+    });
+}
+
+std::optional<Typeref> additional_type(Parser& p) {
+    return p.atomic([&]() -> std::optional<Typeref> {
+        auto ty = labelled_type_parser(p);
+        if (!ty || !p.punct(K::Comma)) return std::nullopt;
+        return ty;
+    });
+}
+
+bool phi_operand_list(Parser& p, InstrPieces& pc) {
+    return p.labelled("phi operand list", [&]() -> bool {
+        pc.pairs.clear();
+        auto pair = [&]() -> bool {
+            return p.atomic([&]() -> bool {
+                if (!p.punct(K::LBracket)) return false;
+                auto value = operand_parser(p);
+                if (!value || !p.punct(K::Comma)) return false;
+                auto label = label_parser(p);
+                if (!label || !p.punct(K::RBracket)) return false;
+                pc.pairs.emplace_back(std::move(*value), *label);
+                return true;
+            });
+        };
+        if (p.separated(K::Comma, pair) != 0) return true;
+        pc.pairs.clear();
+        return false;
+    });
+}
+
+void operand_list(Parser& p, InstrPieces& pc) {
+    p.labelled("operand list", [&]() -> bool {
+        p.separated(K::Comma, [&]() -> bool {
+            auto value = operand_parser(p);
+            if (!value) return false;
+            pc.operands.push_back(std::move(*value));
+            return true;
+        });
+        return true;
+    });
+}
+
+void label_list(Parser& p, InstrPieces& pc) {
+    p.separated(K::Comma, [&]() -> bool {
+        auto label = label_parser(p);
+        if (!label) return false;
+        pc.labels.push_back(*label);
+        return true;
+    });
+}
+
+std::optional<std::uint32_t> alignment(Parser& p) {
+    return p.atomic([&]() -> std::optional<std::uint32_t> {
+        const std::size_t start = p.pos();
+        if (!p.punct(K::Comma) || !p.keyword(Keyword::Align)) return std::nullopt;
+        const Token* number = p.kind(K::Number);
+        if (!number) return std::nullopt;
+        return check_alignment(p, *number, TokenRange{start, p.pos()});
+    });
+}
+
+bool volatile_mark(Parser& p) {
+    return p.atomic([&] { return p.punct(K::Comma) && p.keyword(Keyword::Volatile); });
+}
+
+std::optional<KeTerminator> branch(Parser& p) {
+    return p.atomic([&]() -> std::optional<KeTerminator> {
+        if (!p.terminator(KeTerminatorOp::Branch)) return std::nullopt;
+        auto condition = operand_parser(p);
+        if (!condition || !p.punct(K::Comma)) return std::nullopt;
+        auto first = label_parser(p);
+        if (!first || !p.punct(K::Comma)) return std::nullopt;
+        auto second = label_parser(p);
+        if (!second) return std::nullopt;
+        return KeTerminator{Branch{std::move(*condition), *first, *second}};
+    });
+}
+
+std::optional<KeTerminator> jump(Parser& p) {
+    return p.atomic([&]() -> std::optional<KeTerminator> {
+        if (!p.terminator(KeTerminatorOp::Jump)) return std::nullopt;
+        auto target = label_parser(p);
+        if (!target) return std::nullopt;
+        return KeTerminator{Jump{*target}};
+    });
+}
+
+std::optional<KeTerminator> ret(Parser& p) {
+    return p.atomic([&]() -> std::optional<KeTerminator> {
+        if (!p.terminator(KeTerminatorOp::Ret)) return std::nullopt;
+        if (auto value = operand_parser(p)) return KeTerminator{Ret{std::move(*value)}};
+        if (p.punct(K::Void)) return KeTerminator{Ret{std::nullopt}};
+        return std::nullopt;
+    });
+}
+
+}  // namespace
+
+std::optional<KeInstr> parse_instruction(Parser& p) {
+    return p.atomic([&]() -> std::optional<KeInstr> {
+        InstrPieces& pc = p.instr_scratch();
+        pc.reset();
+        const std::size_t start = p.pos();
+
+        pc.destination = destination(p);
+        const Token* op = p.kind(K::InstrOp);
+        if (!op) return std::nullopt;
+        pc.op = op->instr_op();
+        pc.variants = op->variants();
+        pc.additional_type = additional_type(p);
+        if (phi_operand_list(p, pc)) {
+            pc.phi_form = true;
+        } else {
+            operand_list(p, pc);
+        }
+        label_list(p, pc);
+        pc.alignment = alignment(p);
+        pc.is_volatile = volatile_mark(p);
+
+        KeInstr instr = validate_instruction(pc, TokenRange{start, p.pos()}, p);
+        pc.reset();
+        return instr;
+    });
+}
+
+std::optional<KeTerminator> parse_terminator(Parser& p) {
+    if (auto t = branch(p)) return t;
+    if (p.terminator(KeTerminatorOp::Trap)) return KeTerminator{Trap{}};
+    if (auto t = jump(p)) return t;
+    return ret(p);
+}
+
+}  // namespace keinstr

@@ -1,0 +1,32 @@
+// Instruction lines and terminators of the textual IR.
+//
+//   instruction = [ Register ":" type "=" ] InstrOp [ type "," ]
+//                 ( phi operand list | operand list ) [ label ( "," label )* ]
+//                 [ "," "align" Number ] [ "," "volatile" ]
+//   phi operand list = "[" operand "," label "]" ( "," "[" operand "," label "]" )*
+//   operand list     = [ operand ( "," operand )* ]
+//   terminator  = "branch" operand "," label "," label | "trap" | "jump" label
+//               | "ret" ( operand | "void" )
+//
+// The line's pieces go to `validate_instruction`, whose findings carry the
+// line's span; the line itself has no end marker (the block reads the line
+// break or terminator after it).
+#pragma once
+
+#include <optional>
+
+#include "keinstr/modules/instr.hpp"
+#include "keinstr/modules/parser/engine.hpp"
+#include "keinstr/modules/terminator.hpp"
+
+namespace keinstr {
+
+// One instruction line: the seven pieces, then their validation. Fails only on
+// syntax; a line that parses always yields an instruction (the placeholder when
+// validation emitted a finding that ends the checks).
+std::optional<KeInstr> parse_instruction(Parser& p);
+
+// One terminator.
+std::optional<KeTerminator> parse_terminator(Parser& p);
+
+}  // namespace keinstr

@@ -1,0 +1,65 @@
+// Lexer of the textual IR: one forward pass over the source bytes.
+//
+// The source is read as a sequence of spaced tokens: blanks and comments, one
+// token, blanks and comments again; each token's span covers all three, so the
+// spans of a complete run tile the source. Recognised but invalid words and
+// numerals still give a token and record a finding; the first character that
+// starts no token ends the run with one expected/found finding, placed at the
+// furthest position any alternative reached there.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "keinstr/modules/parser/bulk_allocator.hpp"
+#include "keinstr/modules/parser/token.hpp"
+#include "keinstr/utils/error.hpp"
+
+namespace keinstr {
+
+// One lexing finding: a byte span of the source and the text of its reason.
+struct LexError {
+    Span span;
+    std::string message;
+    bool operator==(const LexError&) const = default;
+};
+
+// The tokens of a complete run, with their spans in a parallel list. Tokens
+// view the source and the store: keep both alive while the tokens are used.
+struct TokenList {
+    std::vector<Token, BulkAllocator<Token>> tokens;
+    std::vector<Span, BulkAllocator<Span>> spans;
+    std::unique_ptr<TokenStore> store = std::make_unique<TokenStore>();
+};
+
+struct LexOutput {
+    // Absent when lexing stopped before the end of the source.
+    std::optional<TokenList> tokens;
+    // In the order found; an unreadable character's finding comes last.
+    std::vector<LexError> errors;
+
+    bool ok() const noexcept { return tokens.has_value() && errors.empty(); }
+};
+
+// Lexes the whole source.
+LexOutput lex(std::string_view source);
+
+// Labels of the lexer's rules, as expected/found findings name them.
+inline constexpr std::string_view kLabelNumeral = "numeral";
+inline constexpr std::string_view kLabelStringLiteral = "string literal";
+inline constexpr std::string_view kLabelRegister = "register";
+inline constexpr std::string_view kLabelWord = "identifier or keyword or itype";
+inline constexpr std::string_view kLabelSpacing = "whitespace or comment";
+inline constexpr std::string_view kLabelComment = "comment";
+
+// A lexing finding as the front end reports it: no file, the finding's own
+// offsets, the text of its reason.
+ParserError to_parser_error(const LexError& e);
+std::vector<ParserError> to_parser_errors(std::span<const LexError> errors);
+
+}  // namespace keinstr

@@ -1,0 +1,139 @@
+// The state of one type-checking run, shared by the frame and the per-opcode rules.
+// Internal to the checker.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+#include "keinstr/modules/function.hpp"
+#include "keinstr/modules/instr.hpp"
+#include "keinstr/modules/operand.hpp"
+#include "keinstr/modules/symbols.hpp"
+#include "keinstr/modules/terminator.hpp"
+#include "keinstr/types/checker/type_shape.hpp"
+#include "keinstr/types/registry.hpp"
+#include "keinstr/utils/error.hpp"
+
+namespace keinstr {
+
+// Expected-type labels of the typing findings, where a rule expects a kind of type.
+namespace type_label {
+inline constexpr std::string_view kIntOrIntVector = "iN or <N x iN>";
+inline constexpr std::string_view kFpOrFpVector = "fp or <N x fp>";
+inline constexpr std::string_view kI1OrI1Vector = "i1 or <N x i1>";
+inline constexpr std::string_view kInt = "iN";
+inline constexpr std::string_view kI1 = "i1";
+inline constexpr std::string_view kFp = "fp";
+inline constexpr std::string_view kPtr = "ptr";
+inline constexpr std::string_view kAggregate = "aggregate type";
+inline constexpr std::string_view kAnyScalar = "T";
+inline constexpr std::string_view kIntAtLeast2 = "iN (N >= 2)";
+inline constexpr std::string_view kBitcastable = "iN or fp or <K x iN> or <K x fp>";
+inline constexpr std::string_view kFpOrInt = "fp or iN";
+inline constexpr std::string_view kVoid = "void";
+inline constexpr std::string_view kConstantInteger = "constant integer";
+std::string int_vector(const VcSize& lanes);       // "<{} x iN>"
+std::string fp_vector(const VcSize& lanes);        // "<{} x fp>"
+std::string any_vector(const VcSize& lanes);       // "<{} x T>"
+std::string int_narrower_than(std::uint32_t bits);  // "iN where N < {}"
+std::string int_wider_than(std::uint32_t bits);     // "iN where N > {}"
+std::string one_of(std::string_view kinds);         // "one of {}"
+std::string type_of_size(std::uint32_t bits);       // "type of size {}"
+}  // namespace type_label
+
+using CheckResult = std::expected<void, Error>;
+
+// The memory, aggregate, call, cast, phi and select records; every other record belongs
+// to the integer, floating-point, comparison and meta family.
+template <class T>
+inline constexpr bool is_memory_family =
+    std::is_same_v<T, MLoad> || std::is_same_v<T, MStore> || std::is_same_v<T, MAlloca> ||
+    std::is_same_v<T, MGetElementPtr> || std::is_same_v<T, Invoke> || std::is_same_v<T, Phi> ||
+    std::is_same_v<T, Select> || std::is_same_v<T, Cast> || std::is_same_v<T, InsertValue> ||
+    std::is_same_v<T, ExtractValue>;
+
+class TypeChecker {
+public:
+    // `dense_names`: registers below this number are kept in a flat table (the number of
+    // parameters and instructions, which bounds a renumbered function's names); others
+    // in a hash map.
+    explicit TypeChecker(const TypeRegistry& registry, std::size_t dense_names = 0)
+        : registry_(registry), dense_(dense_names) {}
+
+    const TypeRegistry& registry() const noexcept { return registry_; }
+
+    // Enters a parameter or destination; false when the name is already entered.
+    bool define(Name name, Typeref ty);
+
+    // The type of an operand: a register's entry, an immediate's interned type, an
+    // undef's own type. Fails with UndefinedName for a register that nothing defines.
+    std::expected<Typeref, Error> operand_type(const Operand& op);
+
+    // Interning, cached for the run (the registry only grows, so a handle stays valid).
+    Typeref intern_int(std::uint32_t bits);
+    Typeref intern_float(FType f);
+    Typeref intern_ptr();
+    Typeref intern_lane(const PrimaryBasicType& lane);
+
+    // Shape of a type, cached for the run when the type is registered.
+    const TypeShape& shape(Typeref t);
+    // The element `index` of a struct, when it has one.
+    std::optional<Typeref> struct_element(Typeref t, std::size_t index);
+
+    std::string text(Typeref t) const;                // the registry's text of a type
+    std::string text(const Operand& op) const;        // an operand as printed
+    std::string text(const KeInstr& instr) const;     // an instruction as printed
+    std::string text(const KeTerminator& term) const;  // a terminator as printed
+
+    // Findings.
+    Error mismatch(const KeInstr& instr, std::string expected, std::string found) const {
+        return Error{Error::TypeMismatch{text(instr), std::move(expected), std::move(found)}};
+    }
+    Error mismatch(const KeTerminator& term, std::string expected, std::string found) const {
+        return Error{Error::TypeMismatch{text(term), std::move(expected), std::move(found)}};
+    }
+    Error out_of_bounds(const KeInstr& instr, std::uint64_t index, Typeref aggregate, std::size_t count) const {
+        return Error{Error::IndexOutOfBounds{static_cast<std::size_t>(index), text(aggregate),
+                                             largest_index(count), text(instr)}};
+    }
+
+    // The rules.
+    CheckResult check_instruction(const KeInstr& instr);
+    CheckResult check_terminator(const KeTerminator& term, const std::optional<Typeref>& return_type);
+
+    // Families, by the rule groups of the instruction set.
+    CheckResult check_arith_and_meta(const KeInstr& instr);   // integer, fp, comparison, meta
+    CheckResult check_memory_and_misc(const KeInstr& instr);  // memory, aggregate, call, cast, phi, select
+
+private:
+    // Hash of a handle for the run's caches: both halves of the UUID folded.
+    struct TyperefHash {
+        std::size_t operator()(const Typeref& t) const noexcept {
+            std::uint64_t a = 0;
+            std::uint64_t b = 0;
+            for (int k = 0; k < 8; ++k) {
+                a = (a << 8) | t.uuid.bytes[k];
+                b = (b << 8) | t.uuid.bytes[8 + k];
+            }
+            const std::uint64_t x = (a ^ (b * 0x9E3779B97F4A7C15ull)) * 0xC2B2AE3D27D4EB4Full;
+            return static_cast<std::size_t>(x ^ (x >> 29));
+        }
+    };
+
+    const TypeRegistry& registry_;
+    std::vector<std::optional<Typeref>> dense_;
+    std::unordered_map<std::uint32_t, Typeref> sparse_;
+    std::unordered_map<Typeref, TypeShape, TyperefHash> shapes_;
+    std::unordered_map<std::uint32_t, Typeref> ints_;
+    std::array<std::optional<Typeref>, kFTypeCount> floats_{};
+    std::optional<Typeref> ptr_;
+};
+
+}  // namespace keinstr

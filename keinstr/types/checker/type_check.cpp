@@ -1,0 +1,177 @@
+// The frame of the type checker: the name map, operand typing, the three passes and the
+// terminator rules.
+#include "keinstr/types/checker/type_check.hpp"
+
+#include <fmt/format.h>
+
+#include <type_traits>
+#include <variant>
+
+#include "keinstr/modules/fmt/printer.hpp"
+#include "keinstr/types/checker/checker.hpp"
+
+namespace keinstr {
+
+namespace type_label {
+std::string int_vector(const VcSize& lanes) { return fmt::format("<{} x iN>", lanes.to_string()); }
+std::string fp_vector(const VcSize& lanes) { return fmt::format("<{} x fp>", lanes.to_string()); }
+std::string any_vector(const VcSize& lanes) { return fmt::format("<{} x T>", lanes.to_string()); }
+std::string int_narrower_than(std::uint32_t bits) { return fmt::format("iN where N < {}", bits); }
+std::string int_wider_than(std::uint32_t bits) { return fmt::format("iN where N > {}", bits); }
+std::string one_of(std::string_view kinds) { return fmt::format("one of {}", kinds); }
+std::string type_of_size(std::uint32_t bits) { return fmt::format("type of size {}", bits); }
+}  // namespace type_label
+
+bool TypeChecker::define(Name name, Typeref ty) {
+    if (name.id < dense_.size()) {
+        auto& slot = dense_[name.id];
+        if (slot) return false;
+        slot = ty;
+        return true;
+    }
+    return sparse_.try_emplace(name.id, ty).second;
+}
+
+std::expected<Typeref, Error> TypeChecker::operand_type(const Operand& op) {
+    if (const Name* n = op.as_reg()) {
+        if (n->id < dense_.size()) {
+            if (const auto& slot = dense_[n->id]) return *slot;
+            return std::unexpected(Error{Error::UndefinedName{*n}});
+        }
+        const auto it = sparse_.find(n->id);
+        if (it == sparse_.end()) return std::unexpected(Error{Error::UndefinedName{*n}});
+        return it->second;
+    }
+    if (const Typeref* t = op.as_undef()) return *t;
+    const AnyConst& c = *op.as_imm();
+    if (const auto* i = std::get_if<IConst>(&c)) return intern_int(i->ty.num_bits);
+    if (const auto* f = std::get_if<FConst>(&c)) return intern_float(f->ty);
+    return intern_ptr();
+}
+
+Typeref TypeChecker::intern_int(std::uint32_t bits) {
+    const auto it = ints_.find(bits);
+    if (it != ints_.end()) return it->second;
+    const Typeref t = registry_.search_or_insert(int_type(bits));
+    ints_.emplace(bits, t);
+    return t;
+}
+
+Typeref TypeChecker::intern_float(FType f) {
+    auto& slot = floats_[static_cast<std::size_t>(f) % kFTypeCount];
+    if (!slot) slot = registry_.search_or_insert(float_type(f));
+    return *slot;
+}
+
+Typeref TypeChecker::intern_ptr() {
+    if (!ptr_) ptr_ = registry_.search_or_insert(ptr_type());
+    return *ptr_;
+}
+
+Typeref TypeChecker::intern_lane(const PrimaryBasicType& lane) {
+    if (const auto* i = std::get_if<IType>(&lane)) return intern_int(i->num_bits);
+    if (const auto* f = std::get_if<FType>(&lane)) return intern_float(*f);
+    if (std::holds_alternative<PtrType>(lane)) return intern_ptr();
+    return registry_.search_or_insert(lane_as_type(lane));
+}
+
+const TypeShape& TypeChecker::shape(Typeref t) {
+    const auto it = shapes_.find(t);
+    if (it != shapes_.end()) return it->second;
+    TypeShape s = describe_type(registry_, t);
+    if (!s.is_known()) {
+        // Not cached: the handle may be registered later by another holder.
+        static const TypeShape unknown{};
+        return unknown;
+    }
+    return shapes_.emplace(t, std::move(s)).first->second;
+}
+
+std::optional<Typeref> TypeChecker::struct_element(Typeref t, std::size_t index) {
+    const TypeShape s = describe_type(registry_, t, index);
+    if (s.kind != TypeShape::Kind::Struct || index >= s.count) return std::nullopt;
+    return s.element;
+}
+
+std::string TypeChecker::text(Typeref t) const { return registry_.fmt(t).to_string(); }
+std::string TypeChecker::text(const Operand& op) const { return op.fmt_with(&registry_, nullptr); }
+std::string TypeChecker::text(const KeInstr& instr) const { return instr.fmt(registry_, nullptr).to_string(); }
+std::string TypeChecker::text(const KeTerminator& term) const { return term.fmt(&registry_, nullptr).to_string(); }
+
+CheckResult TypeChecker::check_instruction(const KeInstr& instr) {
+    return std::visit(
+        [&](const auto& r) -> CheckResult {
+            using T = std::decay_t<decltype(r)>;
+            if constexpr (is_memory_family<T>) {
+                return check_memory_and_misc(instr);
+            } else {
+                return check_arith_and_meta(instr);
+            }
+        },
+        instr.variant());
+}
+
+CheckResult TypeChecker::check_terminator(const KeTerminator& term, const std::optional<Typeref>& return_type) {
+    if (const auto* b = std::get_if<Branch>(&term)) {
+        auto t = operand_type(b->condition);
+        if (!t) return std::unexpected(std::move(t.error()));
+        if (!shape(*t).is_i1()) return std::unexpected(mismatch(term, std::string(type_label::kI1), text(*t)));
+        return {};
+    }
+    if (const auto* r = std::get_if<Ret>(&term)) {
+        if (r->value) {
+            auto t = operand_type(*r->value);
+            if (!t) return std::unexpected(std::move(t.error()));
+            if (!return_type) return std::unexpected(mismatch(term, std::string(type_label::kVoid), text(*t)));
+            if (*t != *return_type) return std::unexpected(mismatch(term, text(*return_type), text(*t)));
+            return {};
+        }
+        if (return_type) return std::unexpected(mismatch(term, text(*return_type), std::string(type_label::kVoid)));
+        return {};
+    }
+    return {};  // jump and trap
+}
+
+std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<const std::pair<Name, Typeref>> params,
+                                      const std::map<Label, BasicBlock>& blocks,
+                                      const std::optional<Typeref>& return_type) {
+    std::size_t definitions = params.size();
+    for (const auto& [label, block] : blocks) definitions += block.instructions.size();
+    TypeChecker checker(registry, definitions);
+
+    for (const auto& [name, ty] : params) {
+        if (!checker.define(name, ty)) return std::unexpected(Error{Error::SsaMultipleDefinitions{name}});
+    }
+
+    // Destinations first, so an operand may name a register defined further on.
+    for (const auto& [label, block] : blocks) {
+        for (const KeInstr& instr : block.instructions) {
+            const std::optional<Name> dest = instr.destination();
+            if (!dest) continue;
+            const std::optional<Typeref> ty = instr.destination_type();
+            if (!ty) {
+                // A result without a type: no well-formed record has one.
+                return std::unexpected(
+                    checker.mismatch(instr, std::string(type_label::kAnyScalar), std::string(type_label::kVoid)));
+            }
+            if (!checker.define(*dest, *ty)) return std::unexpected(Error{Error::SsaMultipleDefinitions{*dest}});
+        }
+    }
+
+    for (const auto& [label, block] : blocks) {
+        for (const KeInstr& instr : block.instructions) {
+            if (auto r = checker.check_instruction(instr); !r) return r;
+        }
+    }
+
+    for (const auto& [label, block] : blocks) {
+        if (auto r = checker.check_terminator(block.terminator, return_type); !r) return r;
+    }
+    return {};
+}
+
+std::expected<void, Error> type_check(const Function& function, const TypeRegistry& registry) {
+    return type_check(registry, function.params, function.body, function.return_type);
+}
+
+}  // namespace keinstr

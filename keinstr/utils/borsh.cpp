@@ -1,0 +1,358 @@
+#include "keinstr/utils/borsh.hpp"
+
+#include <limits>
+
+namespace keinstr {
+
+// ---------------------------------------------------------------------------------------
+// Errors
+
+std::string_view io_error_kind_text(IoErrorKind kind) noexcept {
+    switch (kind) {
+#define KEINSTR_X(value, text) \
+    case IoErrorKind::value:   \
+        return text;
+        KEINSTR_IO_ERROR_KINDS(KEINSTR_X)
+#undef KEINSTR_X
+    }
+    return "other error";
+}
+
+std::string IoError::to_string() const {
+    if (message_) return *message_;
+    return std::string(io_error_kind_text(kind_));
+}
+
+IoError IoError::unexpected_length() {
+    return IoError(IoErrorKind::InvalidData, "Unexpected length of input");
+}
+
+IoError IoError::invalid_variant_tag(std::uint8_t tag) {
+    return IoError(IoErrorKind::InvalidData, fmt::format("Unexpected variant tag: {}", tag));
+}
+
+IoError IoError::invalid_bool(std::uint8_t byte) {
+    return IoError(IoErrorKind::InvalidData, fmt::format("Invalid bool representation: {}", byte));
+}
+
+IoError IoError::invalid_option(std::uint8_t byte) {
+    return IoError(IoErrorKind::InvalidData,
+                   fmt::format("Invalid Option representation: {}. The first byte must be 0 or 1", byte));
+}
+
+// ---------------------------------------------------------------------------------------
+// UTF-8
+
+std::string Utf8Error::to_string() const {
+    if (error_len) return fmt::format("invalid utf-8 sequence of {} bytes from index {}", *error_len, valid_up_to);
+    return fmt::format("incomplete utf-8 byte sequence from index {}", valid_up_to);
+}
+
+namespace {
+
+// Width of the sequence a lead byte starts; 0 for bytes that cannot start one.
+constexpr int utf8_width(std::uint8_t b) noexcept {
+    if (b < 0x80) return 1;
+    if (b < 0xC2) return 0;
+    if (b < 0xE0) return 2;
+    if (b < 0xF0) return 3;
+    if (b < 0xF5) return 4;
+    return 0;
+}
+
+constexpr bool is_cont(std::uint8_t b) noexcept { return (b & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::optional<Utf8Error> check_utf8(std::span<const std::uint8_t> v) noexcept {
+    const std::size_t len = v.size();
+    std::size_t i = 0;
+    while (i < len) {
+        // ASCII run, a word at a time.
+        while (i + 8 <= len) {
+            std::uint64_t w;
+            std::memcpy(&w, v.data() + i, 8);
+            if (w & 0x8080808080808080ULL) break;
+            i += 8;
+        }
+        if (i >= len) break;
+        const std::uint8_t first = v[i];
+        if (first < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        const auto fail = [&](std::optional<std::uint8_t> n) { return Utf8Error{start, n}; };
+        // The byte after the current one, or none at the end of the input.
+        const auto next = [&]() -> std::optional<std::uint8_t> {
+            ++i;
+            if (i >= len) return std::nullopt;
+            return v[i];
+        };
+        switch (utf8_width(first)) {
+            case 2: {
+                auto b = next();
+                if (!b) return fail(std::nullopt);
+                if (!is_cont(*b)) return fail(1);
+                break;
+            }
+            case 3: {
+                auto b = next();
+                if (!b) return fail(std::nullopt);
+                const bool ok = (first == 0xE0 && *b >= 0xA0 && *b <= 0xBF) ||
+                                (first >= 0xE1 && first <= 0xEC && is_cont(*b)) ||
+                                (first == 0xED && *b >= 0x80 && *b <= 0x9F) ||
+                                (first >= 0xEE && first <= 0xEF && is_cont(*b));
+                if (!ok) return fail(1);
+                b = next();
+                if (!b) return fail(std::nullopt);
+                if (!is_cont(*b)) return fail(2);
+                break;
+            }
+            case 4: {
+                auto b = next();
+                if (!b) return fail(std::nullopt);
+                const bool ok = (first == 0xF0 && *b >= 0x90 && *b <= 0xBF) ||
+                                (first >= 0xF1 && first <= 0xF3 && is_cont(*b)) ||
+                                (first == 0xF4 && *b >= 0x80 && *b <= 0x8F);
+                if (!ok) return fail(1);
+                b = next();
+                if (!b) return fail(std::nullopt);
+                if (!is_cont(*b)) return fail(2);
+                b = next();
+                if (!b) return fail(std::nullopt);
+                if (!is_cont(*b)) return fail(3);
+                break;
+            }
+            default:
+                return fail(1);
+        }
+        ++i;
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------
+// Big integers
+
+std::vector<std::uint8_t> bigint_to_signed_bytes_le(const BigInt& value) {
+    std::vector<std::uint8_t> out;
+    if (value >= std::numeric_limits<std::int64_t>::min() && value <= std::numeric_limits<std::int64_t>::max()) {
+        // Shortest two's complement: stop once the rest is pure sign and the last byte
+        // written carries that sign.
+        std::int64_t x = static_cast<std::int64_t>(value);
+        for (;;) {
+            const auto b = static_cast<std::uint8_t>(x & 0xFF);
+            out.push_back(b);
+            x >>= 8;  // arithmetic shift
+            if ((x == 0 && !(b & 0x80)) || (x == -1 && (b & 0x80))) break;
+        }
+        return out;
+    }
+    const bool negative = value.sign() < 0;
+    const BigInt magnitude = abs(value);
+    boost::multiprecision::export_bits(magnitude, std::back_inserter(out), 8, false);
+    // Make room for the sign bit, unless the value is -2^(8k-1), whose form is the
+    // magnitude itself (80, 00 80, ...).
+    if (out.back() >= 0x80) {
+        const bool power_of_two_edge =
+            negative && out.back() == 0x80 && std::all_of(out.begin(), out.end() - 1, [](std::uint8_t b) { return b == 0; });
+        if (!power_of_two_edge) out.push_back(0);
+    }
+    if (negative) {
+        unsigned carry = 1;
+        for (auto& b : out) {
+            const unsigned s = static_cast<std::uint8_t>(~b) + carry;
+            b = static_cast<std::uint8_t>(s);
+            carry = s >> 8;
+        }
+    }
+    return out;
+}
+
+BigInt bigint_from_signed_bytes_le(std::span<const std::uint8_t> bytes) {
+    const std::size_t n = bytes.size();
+    if (n == 0) return BigInt(0);
+    const bool negative = (bytes[n - 1] & 0x80) != 0;
+    if (n <= 8) {
+        std::uint64_t u = negative ? ~std::uint64_t{0} : 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            u &= ~(std::uint64_t{0xFF} << (8 * i));
+            u |= std::uint64_t{bytes[i]} << (8 * i);
+        }
+        return BigInt(static_cast<std::int64_t>(u));
+    }
+    BigInt v;
+    boost::multiprecision::import_bits(v, bytes.begin(), bytes.end(), 8, false);
+    if (negative) v -= BigInt(1) << (8 * n);
+    return v;
+}
+
+// ---------------------------------------------------------------------------------------
+// Writer
+
+BorshWriter::BorshWriter(ByteSink sink, std::size_t buffer_size)
+    : out_(&buffer_), sink_(std::move(sink)), buffer_size_(std::max<std::size_t>(buffer_size, 1)) {
+    buffer_.reserve(buffer_size_);
+}
+
+void BorshWriter::flush() {
+    if (!sink_ || buffer_.empty() || error_) return;
+    auto r = sink_(std::span<const std::uint8_t>(buffer_));
+    buffer_.clear();
+    if (!r) error_ = std::move(r.error());
+}
+
+void BorshWriter::fail(BorshError error) {
+    if (!error_) error_ = std::move(error);
+}
+
+BorshResult<void> BorshWriter::status() const {
+    if (error_) return std::unexpected(*error_);
+    return {};
+}
+
+BorshResult<void> BorshWriter::finish() {
+    flush();
+    return status();
+}
+
+BorshWriter& BorshWriter::length(std::size_t n) {
+    if (n > std::numeric_limits<std::uint32_t>::max()) {
+        fail(BorshError::invalid_data());
+        return *this;
+    }
+    return u32(static_cast<std::uint32_t>(n));
+}
+
+BorshWriter& BorshWriter::string(std::string_view text) {
+    length(text.size());
+    return put(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+BorshWriter& BorshWriter::bytes(std::span<const std::uint8_t> data) {
+    length(data.size());
+    return put(data.data(), data.size());
+}
+
+BorshWriter& BorshWriter::bigint(const BigInt& value) {
+    if (error_) return *this;
+    const auto b = bigint_to_signed_bytes_le(value);
+    return bytes(b);
+}
+
+// ---------------------------------------------------------------------------------------
+// Reader
+
+BorshReader::BorshReader(ByteSource source, std::size_t buffer_size) : source_(std::move(source)) {
+    buffer_.resize(std::max<std::size_t>(buffer_size, 16));
+    cur_ = end_ = buffer_.data();
+}
+
+BorshResult<bool> BorshReader::refill() {
+    if (!source_) return false;
+    auto r = source_(std::span<std::uint8_t>(buffer_));
+    if (!r) {
+        if (r.error().kind() == IoErrorKind::UnexpectedEof) return std::unexpected(BorshError::unexpected_length());
+        return std::unexpected(std::move(r.error()));
+    }
+    const std::size_t got = std::min(*r, buffer_.size());
+    cur_ = buffer_.data();
+    end_ = cur_ + got;
+    return got != 0;
+}
+
+BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n) {
+    while (n > 0) {
+        if (cur_ == end_) {
+            // Large reads bypass the buffer.
+            if (source_ && n >= buffer_.size()) {
+                auto r = source_(std::span<std::uint8_t>(dst, n));
+                if (!r) {
+                    if (r.error().kind() == IoErrorKind::UnexpectedEof) return std::unexpected(BorshError::unexpected_length());
+                    return std::unexpected(std::move(r.error()));
+                }
+                const std::size_t got = std::min(*r, n);
+                if (got == 0) return std::unexpected(BorshError::unexpected_length());
+                dst += got;
+                n -= got;
+                consumed_ += got;
+                continue;
+            }
+            auto more = refill();
+            if (!more) return std::unexpected(std::move(more.error()));
+            if (!*more) return std::unexpected(BorshError::unexpected_length());
+        }
+        const std::size_t take = std::min(n, static_cast<std::size_t>(end_ - cur_));
+        std::memcpy(dst, cur_, take);
+        cur_ += take;
+        dst += take;
+        n -= take;
+        consumed_ += take;
+    }
+    return {};
+}
+
+BorshResult<std::int64_t> BorshReader::i64() {
+    auto v = u64();
+    if (!v) return std::unexpected(std::move(v.error()));
+    return static_cast<std::int64_t>(*v);
+}
+
+BorshResult<bool> BorshReader::boolean() {
+    auto b = u8();
+    if (!b) return std::unexpected(std::move(b.error()));
+    if (*b > 1) return std::unexpected(BorshError::invalid_bool(*b));
+    return *b == 1;
+}
+
+BorshResult<std::uint8_t> BorshReader::tag(std::uint8_t variant_count) {
+    auto b = u8();
+    if (!b) return b;
+    if (*b >= variant_count) return std::unexpected(BorshError::invalid_variant_tag(*b));
+    return b;
+}
+
+BorshResult<std::array<std::uint8_t, 16>> BorshReader::fixed16() {
+    std::array<std::uint8_t, 16> a;
+    if (auto r = read_exact(a); !r) return std::unexpected(std::move(r.error()));
+    return a;
+}
+
+BorshResult<Uuid> BorshReader::uuid() {
+    Uuid u;
+    if (auto r = read_exact(u.bytes); !r) return std::unexpected(std::move(r.error()));
+    return u;
+}
+
+BorshResult<std::string> BorshReader::string() {
+    auto n = u32();
+    if (!n) return std::unexpected(std::move(n.error()));
+    std::string s;
+    if (auto r = read_bytes_into(s, *n); !r) return std::unexpected(std::move(r.error()));
+    if (auto bad = check_utf8(std::string_view(s))) return std::unexpected(BorshError(IoErrorKind::InvalidData, bad->to_string()));
+    return s;
+}
+
+BorshResult<std::vector<std::uint8_t>> BorshReader::bytes() {
+    auto n = u32();
+    if (!n) return std::unexpected(std::move(n.error()));
+    std::vector<std::uint8_t> v;
+    if (auto r = read_bytes_into(v, *n); !r) return std::unexpected(std::move(r.error()));
+    return v;
+}
+
+BorshResult<BigInt> BorshReader::bigint() {
+    auto n = u32();
+    if (!n) return std::unexpected(std::move(n.error()));
+    if (*n <= 16) {
+        std::uint8_t b[16];
+        if (auto r = read_exact(std::span(b, *n)); !r) return std::unexpected(std::move(r.error()));
+        return bigint_from_signed_bytes_le(std::span<const std::uint8_t>(b, *n));
+    }
+    std::vector<std::uint8_t> v;
+    if (auto r = read_bytes_into(v, *n); !r) return std::unexpected(std::move(r.error()));
+    return bigint_from_signed_bytes_le(v);
+}
+
+}  // namespace keinstr

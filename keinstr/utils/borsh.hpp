@@ -1,0 +1,455 @@
+#pragma once
+
+// Borsh: the little-endian, field-after-field byte form of the IR.
+//
+// BorshWriter appends to a byte vector, or buffers and hands chunks to a sink callback.
+// BorshReader reads from a byte span, or pulls chunks from a source callback. Both work
+// in a single forward pass; neither knows the total length in advance.
+//
+// Writers keep the first failure (sticky): after it every write is a no-op, and
+// `status()` / `finish()` report it. Readers return std::expected per value.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <expected>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "keinstr/utils/bigint.hpp"
+#include "keinstr/utils/uuid.hpp"
+
+namespace keinstr {
+
+// ---------------------------------------------------------------------------------------
+// I/O errors
+
+// value, text shown when an error carries no message
+#define KEINSTR_IO_ERROR_KINDS(X)                 \
+    X(InvalidData, "invalid data")                \
+    X(UnexpectedEof, "unexpected end of file")    \
+    X(WriteZero, "write zero")                    \
+    X(OutOfMemory, "out of memory")               \
+    X(Other, "other error")
+
+enum class IoErrorKind : std::uint8_t {
+#define KEINSTR_X(value, text) value,
+    KEINSTR_IO_ERROR_KINDS(KEINSTR_X)
+#undef KEINSTR_X
+};
+
+std::string_view io_error_kind_text(IoErrorKind kind) noexcept;
+
+// An I/O error: a kind and an optional message. It displays as its message, or, without
+// one, as the text of its kind ("invalid data").
+class IoError {
+public:
+    explicit IoError(IoErrorKind kind) noexcept : kind_(kind) {}
+    IoError(IoErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+
+    IoErrorKind kind() const noexcept { return kind_; }
+    const std::optional<std::string>& message() const noexcept { return message_; }
+    std::string to_string() const;
+
+    bool operator==(const IoError&) const = default;
+
+    // The malformed-input errors of the format, all of kind InvalidData.
+    static IoError unexpected_length();                 // "Unexpected length of input"
+    static IoError invalid_variant_tag(std::uint8_t tag);
+    static IoError invalid_bool(std::uint8_t byte);
+    static IoError invalid_option(std::uint8_t byte);
+    static IoError invalid_data() { return IoError(IoErrorKind::InvalidData); }
+
+private:
+    IoErrorKind kind_;
+    std::optional<std::string> message_;
+};
+
+using BorshError = IoError;
+
+template <class T>
+using BorshResult = std::expected<T, BorshError>;
+
+// ---------------------------------------------------------------------------------------
+// UTF-8 validation with the positions a failure is reported with.
+
+struct Utf8Error {
+    std::size_t valid_up_to = 0;              // bytes of valid text before the failure
+    std::optional<std::uint8_t> error_len;    // length of the invalid sequence; none when
+                                              // the input ends inside a sequence
+    // "invalid utf-8 sequence of {} bytes from index {}" or
+    // "incomplete utf-8 byte sequence from index {}"
+    std::string to_string() const;
+    bool operator==(const Utf8Error&) const = default;
+};
+
+// Checks that `bytes` is well-formed UTF-8 (no surrogates, no overlong forms, nothing
+// above U+10FFFF); returns the first failure.
+std::optional<Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) noexcept;
+inline std::optional<Utf8Error> check_utf8(std::string_view text) noexcept {
+    return check_utf8(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Big integers: shortest two's complement, least significant byte first; zero is 00.
+
+// The bytes without the count.
+std::vector<std::uint8_t> bigint_to_signed_bytes_le(const BigInt& value);
+// Any two's-complement little-endian form (redundant sign bytes allowed); empty is zero.
+BigInt bigint_from_signed_bytes_le(std::span<const std::uint8_t> bytes);
+
+// ---------------------------------------------------------------------------------------
+// Writer
+
+// Receives one chunk of bytes; a failure is passed through to the writer's caller.
+using ByteSink = std::function<BorshResult<void>(std::span<const std::uint8_t>)>;
+
+class BorshWriter {
+public:
+    static constexpr std::size_t kSinkBufferSize = 32 * 1024;
+
+    // Appends straight to `out`.
+    explicit BorshWriter(std::vector<std::uint8_t>& out) noexcept : out_(&out) {}
+    // Buffers up to `buffer_size` bytes, then hands them to `sink`. Call finish() at the
+    // end to hand over the rest.
+    explicit BorshWriter(ByteSink sink, std::size_t buffer_size = kSinkBufferSize);
+
+    BorshWriter(const BorshWriter&) = delete;
+    BorshWriter& operator=(const BorshWriter&) = delete;
+
+    BorshWriter& u8(std::uint8_t v) { return put(&v, 1); }
+    BorshWriter& u16(std::uint16_t v) { return put_le(v); }
+    BorshWriter& u32(std::uint32_t v) { return put_le(v); }
+    BorshWriter& u64(std::uint64_t v) { return put_le(v); }
+    BorshWriter& i64(std::int64_t v) { return put_le(static_cast<std::uint64_t>(v)); }
+    BorshWriter& boolean(bool v) { return u8(v ? 1 : 0); }
+    // Variant tag of an enumeration (its declared index).
+    BorshWriter& tag(std::uint8_t index) { return u8(index); }
+    BorshWriter& fixed16(const std::array<std::uint8_t, 16>& bytes) { return put(bytes.data(), 16); }
+    BorshWriter& uuid(const Uuid& u) { return fixed16(u.bytes); }
+    // Bytes as they are, without a count.
+    BorshWriter& raw(std::span<const std::uint8_t> bytes) { return put(bytes.data(), bytes.size()); }
+
+    // A count or length as u32; above u32::MAX fails with invalid data (no message).
+    BorshWriter& length(std::size_t n);
+    // u32 byte count, then the bytes.
+    BorshWriter& string(std::string_view text);
+    BorshWriter& bytes(std::span<const std::uint8_t> bytes);
+    // u32 byte count, then the shortest two's-complement little-endian bytes.
+    BorshWriter& bigint(const BigInt& value);
+
+    // 0, or 1 then write_value(writer, value).
+    template <class T, class F>
+    BorshWriter& option(const std::optional<T>& value, F&& write_value) {
+        if (!value) return u8(0);
+        u8(1);
+        std::invoke(write_value, *this, *value);
+        return *this;
+    }
+
+    // u32 count, then write_elem(writer, element) for each element in order. Works for
+    // lists, ordered sets (std::set iterates in ascending order) and any sized range.
+    template <class Range, class F>
+    BorshWriter& seq(const Range& range, F&& write_elem) {
+        length(std::size(range));
+        for (const auto& elem : range) {
+            if (!ok()) break;
+            std::invoke(write_elem, *this, elem);
+        }
+        return *this;
+    }
+
+    // Ordered map: u32 count, then key and value of each entry in the map's order.
+    template <class Map, class FK, class FV>
+    BorshWriter& map(const Map& m, FK&& write_key, FV&& write_value) {
+        length(std::size(m));
+        for (const auto& [k, v] : m) {
+            if (!ok()) break;
+            std::invoke(write_key, *this, k);
+            std::invoke(write_value, *this, v);
+        }
+        return *this;
+    }
+
+    // Records a failure met by a caller's own writer; the first failure wins.
+    void fail(BorshError error);
+
+    bool ok() const noexcept { return !error_.has_value(); }
+    // The first failure so far, if any (in sink mode a sink failure shows only after the
+    // buffered bytes were handed over).
+    BorshResult<void> status() const;
+    // Hands any buffered bytes to the sink, then reports status().
+    BorshResult<void> finish();
+
+    // Bytes accepted so far (including those still buffered).
+    std::uint64_t bytes_written() const noexcept { return written_; }
+
+private:
+    template <class T>
+    BorshWriter& put_le(T v) {
+        std::uint8_t b[sizeof(T)];
+        for (std::size_t i = 0; i < sizeof(T); ++i) b[i] = static_cast<std::uint8_t>(v >> (8 * i));
+        return put(b, sizeof(T));
+    }
+    BorshWriter& put(const std::uint8_t* data, std::size_t n) {
+        if (error_) return *this;
+        const std::size_t old = out_->size();
+        out_->resize(old + n);
+        if (n) std::memcpy(out_->data() + old, data, n);
+        written_ += n;
+        if (sink_ && out_->size() >= buffer_size_) flush();
+        return *this;
+    }
+    void flush();
+
+    std::vector<std::uint8_t>* out_;
+    std::vector<std::uint8_t> buffer_;  // sink mode only
+    ByteSink sink_;
+    std::size_t buffer_size_ = 0;
+    std::uint64_t written_ = 0;
+    std::optional<BorshError> error_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Reader
+
+// Fills the front of the span with up to span.size() bytes and returns how many; 0 means
+// the end of the data. A source that fails after delivering some bytes should return
+// those first and report the failure on the next call. A failure of kind UnexpectedEof
+// is reported by the reader as "Unexpected length of input"; others pass through.
+using ByteSource = std::function<BorshResult<std::size_t>(std::span<std::uint8_t>)>;
+
+class BorshReader {
+public:
+    static constexpr std::size_t kSourceBufferSize = 64 * 1024;
+    // Room reserved ahead of arriving data: bytes of a string or big integer, and bytes'
+    // worth of list elements.
+    static constexpr std::size_t kMaxBytesReserve = 1024 * 1024;
+    static constexpr std::size_t kMaxListReserveBytes = 4096;
+
+    explicit BorshReader(std::span<const std::uint8_t> data) noexcept
+        : cur_(data.data()), end_(data.data() + data.size()) {}
+    explicit BorshReader(ByteSource source, std::size_t buffer_size = kSourceBufferSize);
+
+    BorshReader(const BorshReader&) = delete;
+    BorshReader& operator=(const BorshReader&) = delete;
+
+    BorshResult<std::uint8_t> u8() {
+        if (cur_ != end_) {
+            ++consumed_;
+            return *cur_++;
+        }
+        std::uint8_t b;
+        auto r = read_exact_slow(&b, 1);
+        if (!r) return std::unexpected(std::move(r.error()));
+        return b;
+    }
+    BorshResult<std::uint16_t> u16() { return get_le<std::uint16_t>(); }
+    BorshResult<std::uint32_t> u32() { return get_le<std::uint32_t>(); }
+    BorshResult<std::uint64_t> u64() { return get_le<std::uint64_t>(); }
+    BorshResult<std::int64_t> i64();
+    // 0 or 1; else "Invalid bool representation: {}".
+    BorshResult<bool> boolean();
+    // A variant tag below `variant_count`; else "Unexpected variant tag: {}".
+    BorshResult<std::uint8_t> tag(std::uint8_t variant_count);
+    BorshResult<std::array<std::uint8_t, 16>> fixed16();
+    BorshResult<Uuid> uuid();
+    // A u32 count or length.
+    BorshResult<std::uint32_t> length() { return u32(); }
+    // u32 byte count, then UTF-8 bytes.
+    BorshResult<std::string> string();
+    // u32 byte count, then the bytes.
+    BorshResult<std::vector<std::uint8_t>> bytes();
+    BorshResult<BigInt> bigint();
+
+    // Exactly dst.size() bytes, or "Unexpected length of input".
+    BorshResult<void> read_exact(std::span<std::uint8_t> dst) {
+        const std::size_t n = dst.size();
+        if (static_cast<std::size_t>(end_ - cur_) >= n) {
+            if (n) std::memcpy(dst.data(), cur_, n);
+            cur_ += n;
+            consumed_ += n;
+            return {};
+        }
+        return read_exact_slow(dst.data(), n);
+    }
+    // `n` bytes appended to `out` (a byte vector or std::string): reserves at most
+    // kMaxBytesReserve before bytes arrive, then doubles as they do.
+    template <class Container>
+    BorshResult<void> read_bytes_into(Container& out, std::size_t n);
+
+    // The option marker (0 or 1; else "Invalid Option representation: {}. ..."), then
+    // read_value(reader) -> BorshResult<T> when present.
+    template <class F>
+    auto option(F&& read_value) -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
+
+    // u32 count, then read_elem(reader) -> BorshResult<T> per element. Reserves at most
+    // kMaxListReserveBytes worth of elements up front; grows as elements arrive.
+    template <class F>
+    auto list(F&& read_elem) -> BorshResult<std::vector<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
+
+    // u32 count, then fn(reader, index) -> BorshResult<void> per element (for callers that
+    // store elements their own way).
+    template <class F>
+    BorshResult<std::uint32_t> for_each(F&& fn);
+
+    // Ordered map: u32 count, then read_entry(reader) -> BorshResult<std::pair<K, V>> per
+    // entry. Entries may come in any order; the result is sorted and, where a key repeats,
+    // holds the entry read last. `Map` defaults to std::map<K, V>; any map with
+    // insert_or_assign works.
+    template <class Map = void, class F>
+    auto map(F&& read_entry);
+
+    // Ordered set: u32 count, then read_elem(reader) -> BorshResult<T> per element; sorted,
+    // one copy of each. `Set` defaults to std::set<T>.
+    template <class Set = void, class F>
+    auto set(F&& read_elem);
+
+    // Bytes consumed by reads so far.
+    std::uint64_t position() const noexcept { return consumed_; }
+
+private:
+    template <class T>
+    BorshResult<T> get_le() {
+        std::uint8_t b[sizeof(T)];
+        if (static_cast<std::size_t>(end_ - cur_) >= sizeof(T)) {
+            std::memcpy(b, cur_, sizeof(T));
+            cur_ += sizeof(T);
+            consumed_ += sizeof(T);
+        } else if (auto r = read_exact_slow(b, sizeof(T)); !r) {
+            return std::unexpected(std::move(r.error()));
+        }
+        T v = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(b[i]) << (8 * i));
+        return v;
+    }
+    BorshResult<void> read_exact_slow(std::uint8_t* dst, std::size_t n);
+    // Refills the buffer from the source; false at the end of the data.
+    BorshResult<bool> refill();
+
+    const std::uint8_t* cur_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
+    ByteSource source_;
+    std::vector<std::uint8_t> buffer_;  // source mode only
+    std::uint64_t consumed_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------
+// Template definitions
+
+template <class Container>
+BorshResult<void> BorshReader::read_bytes_into(Container& out, std::size_t n) {
+    const std::size_t base = out.size();
+    std::size_t target_cap = base + std::min(n, kMaxBytesReserve);
+    std::size_t done = 0;
+    while (done < n) {
+        if (out.capacity() < target_cap) out.reserve(target_cap);
+        const std::size_t room = out.capacity() - out.size();
+        const std::size_t chunk = std::min(n - done, std::max<std::size_t>(room, 1));
+        const std::size_t at = out.size();
+        out.resize(at + chunk);
+        auto r = read_exact(std::span(reinterpret_cast<std::uint8_t*>(out.data()) + at, chunk));
+        if (!r) {
+            out.resize(base);
+            return r;
+        }
+        done += chunk;
+        // Room for the next step: double what has arrived, capped at the count.
+        target_cap = base + std::min(n, std::max(done * 2, std::min(n, kMaxBytesReserve)));
+    }
+    return {};
+}
+
+template <class F>
+auto BorshReader::option(F&& read_value)
+    -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>> {
+    using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
+    auto marker = u8();
+    if (!marker) return std::unexpected(std::move(marker.error()));
+    if (*marker == 0) return std::optional<T>();
+    if (*marker != 1) return std::unexpected(BorshError::invalid_option(*marker));
+    auto v = std::invoke(read_value, *this);
+    if (!v) return std::unexpected(std::move(v.error()));
+    return std::optional<T>(std::move(*v));
+}
+
+template <class F>
+auto BorshReader::list(F&& read_elem)
+    -> BorshResult<std::vector<typename std::invoke_result_t<F&, BorshReader&>::value_type>> {
+    using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
+    auto count = u32();
+    if (!count) return std::unexpected(std::move(count.error()));
+    std::vector<T> out;
+    constexpr std::size_t step = std::max<std::size_t>(1, kMaxListReserveBytes / sizeof(T));
+    out.reserve(std::min<std::size_t>(*count, step));
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        auto v = std::invoke(read_elem, *this);
+        if (!v) return std::unexpected(std::move(v.error()));
+        out.push_back(std::move(*v));
+    }
+    return out;
+}
+
+template <class F>
+BorshResult<std::uint32_t> BorshReader::for_each(F&& fn) {
+    auto count = u32();
+    if (!count) return count;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        BorshResult<void> r = std::invoke(fn, *this, i);
+        if (!r) return std::unexpected(std::move(r.error()));
+    }
+    return count;
+}
+
+template <class Map, class F>
+auto BorshReader::map(F&& read_entry) {
+    using Pair = typename std::invoke_result_t<F&, BorshReader&>::value_type;
+    using K = std::remove_cv_t<typename Pair::first_type>;
+    using V = typename Pair::second_type;
+    using M = std::conditional_t<std::is_void_v<Map>, std::map<K, V>, Map>;
+    M out;
+    auto count = u32();
+    if (!count) return BorshResult<M>(std::unexpected(std::move(count.error())));
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        auto e = std::invoke(read_entry, *this);
+        if (!e) return BorshResult<M>(std::unexpected(std::move(e.error())));
+        out.insert_or_assign(std::move(e->first), std::move(e->second));
+    }
+    return BorshResult<M>(std::move(out));
+}
+
+template <class Set, class F>
+auto BorshReader::set(F&& read_elem) {
+    using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
+    using S = std::conditional_t<std::is_void_v<Set>, std::set<T>, Set>;
+    S out;
+    auto count = u32();
+    if (!count) return BorshResult<S>(std::unexpected(std::move(count.error())));
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        auto e = std::invoke(read_elem, *this);
+        if (!e) return BorshResult<S>(std::unexpected(std::move(e.error())));
+        out.insert(std::move(*e));
+    }
+    return BorshResult<S>(std::move(out));
+}
+
+}  // namespace keinstr
+
+template <>
+struct fmt::formatter<keinstr::IoError> : fmt::formatter<std::string_view> {
+    auto format(const keinstr::IoError& e, fmt::format_context& ctx) const {
+        return fmt::formatter<std::string_view>::format(e.to_string(), ctx);
+    }
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace keinstr {
+
+// Debug form of a UTF-8 string: in double quotes; escapes \" \\ \t \r \n \0, and
+// \u{x} (lower-case hex, no padding) for every non-printable or grapheme-extending
+// character. Invalid UTF-8 bytes are shown as the replacement character U+FFFD.
+std::string debug_str(std::string_view text);
+void write_debug_str(std::string& out, std::string_view text);
+
+// Debug form of one character: in single quotes; escapes \' (not \") and otherwise as
+// debug_str.
+std::string debug_char(char32_t c);
+
+// Escapes one character as inside debug_str (without quotes).
+void write_escaped_char(std::string& out, char32_t c, bool in_string);
+
+// Appends the UTF-8 encoding of `c` (surrogates and values above U+10FFFF as U+FFFD).
+void append_utf8(std::string& out, char32_t c);
+
+// Decodes one UTF-8 character starting at text[pos]; advances pos. Invalid or
+// truncated sequences yield U+FFFD and advance by the maximal invalid prefix (at least 1).
+char32_t decode_utf8(std::string_view text, std::size_t& pos);
+
+}  // namespace keinstr

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "keinstr/consts/constants.hpp"
+#include "keinstr/modules/operand.hpp"
+#include "keinstr/types/registry.hpp"
+
+using namespace keinstr;
+
+namespace {
+const Uuid kU = *Uuid::parse("0190f5d2-6a1b-6c3e-8f00-112233445566");
+const std::string kUs = "0190f5d2-6a1b-6c3e-8f00-112233445566";
+
+AnyConst dec(FType t, const char* text) { return FConst{t, *Decimal::parse(text)}; }
+}  // namespace
+
+TEST(Constants, Texts) {
+    struct Case {
+        AnyConst c;
+        std::string text;
+    };
+    const Case cases[] = {
+        {IConst{IType{32}, BigInt(-5)}, "i32 -5"},
+        {IConst::from(0), "i64 0"},
+        {IConst::from(18446744073709551615ULL), "i64 18446744073709551615"},
+        {IConst{IType{1}, BigInt("-123456789012345678901234567890")}, "i1 -123456789012345678901234567890"},
+        {dec(FType::Fp64, "2.5"), "fp64 2.5"},
+        {dec(FType::Fp32, "2.50"), "fp32 2.50"},
+        {dec(FType::X86Fp80, "-1e2"), "x86_fp80 -100"},
+        {dec(FType::PPCFp128, "0.001"), "ppc_fp128 0.001"},
+        {FunctionPointer::internal(kU), "ptr <unresolved@" + kUs + ">"},
+        {FunctionPointer::external(kU), "ptr external <unresolved@" + kUs + ">"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.c.fmt(), c.text);
+}
+
+TEST(Constants, FunctionPointerWithModuleAnswers) {
+    using S = FunctionPointerTarget::State;
+    struct Case {
+        FunctionPointer ptr;
+        FunctionPointerTarget target;
+        std::string text;
+    };
+    const Case cases[] = {
+        {FunctionPointer::internal(kU), {S::Named, "main"}, "ptr %main"},
+        {FunctionPointer::internal(kU), {S::Unnamed, ""}, "ptr @" + kUs},
+        {FunctionPointer::internal(kU), {S::Missing, ""}, "ptr <invalid@" + kUs + ">"},
+        {FunctionPointer::external(kU), {S::Named, "puts"}, "ptr external %puts"},
+        {FunctionPointer::external(kU), {S::Missing, ""}, "ptr external <invalid@" + kUs + ">"},
+        {FunctionPointer::external(kU), {S::Unnamed, ""}, "ptr external <invalid@" + kUs + ">"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        write_function_pointer_target(out, c.ptr, c.target);
+        EXPECT_EQ(out, c.text);
+    }
+}
+
+TEST(Constants, EqualityUsesNumericDecimals) {
+    EXPECT_EQ(dec(FType::Fp64, "2.5"), dec(FType::Fp64, "2.50"));
+    EXPECT_NE(dec(FType::Fp64, "2.5"), dec(FType::Fp32, "2.5"));
+    EXPECT_EQ(AnyConst{IConst::from(7)}, AnyConst(IConst{IType{64}, BigInt(7)}));
+    EXPECT_NE(AnyConst{IConst::from(7)}, AnyConst(IConst{IType{32}, BigInt(7)}));
+    EXPECT_NE(AnyConst{FunctionPointer::internal(kU)}, AnyConst{FunctionPointer::external(kU)});
+}
+
+TEST(Constants, DebugForms) {
+    EXPECT_EQ(AnyConst(IConst{IType{32}, BigInt(-5)}).debug(), "Int(IConst { ty: IType { num_bits: 32 }, value: -5 })");
+    EXPECT_EQ(dec(FType::Fp64, "2.50").debug(), "Float(FConst { ty: Fp64, value: Decimal(\"2.50\") })");
+    EXPECT_EQ(AnyConst{FunctionPointer::external(kU)}.debug(), "FuncPtr(External(" + kUs + "))");
+    EXPECT_EQ(Operand::reg(Name{3}).debug(), "Reg(%3)");
+    EXPECT_EQ(Operand::imm(IConst::from(1)).debug(), "Imm(Int(IConst { ty: IType { num_bits: 64 }, value: 1 }))");
+    EXPECT_EQ(Operand::undef(Typeref{kU}).debug(), "Undef(Typeref(" + kUs + "))");
+}
+
+TEST(Operand, Display) {
+    TypeRegistry reg(0, NodeId{});
+    const Typeref i32 = reg.search_or_insert(int_type(32));
+    const Typeref missing{kU};
+    struct Case {
+        Operand op;
+        const TypeRegistry* registry;
+        std::string text;
+    };
+    const Case cases[] = {
+        {Operand::reg(Name{7}), nullptr, "%7"},
+        {Operand::imm(IConst{IType{8}, BigInt(-1)}), &reg, "i8 -1"},
+        {Operand::imm(FunctionPointer::internal(kU)), &reg, "ptr <unresolved@" + kUs + ">"},
+        {Operand::undef(i32), &reg, "i32 undef"},
+        {Operand::undef(i32), nullptr, "undef"},
+        {Operand::undef(missing), &reg, "<unknown type " + kUs + "> undef"},
+        {Operand::undef(Typeref::type_variable(1)), &reg, "B undef"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.op.fmt_with(c.registry), c.text);
+}
+
+TEST(Symbols, LabelAndNameForms) {
+    EXPECT_EQ(Label{0}.to_string(), "block_0");
+    EXPECT_EQ(Label{0}.to_string(true), "label block_0");
+    EXPECT_EQ(fmt::format("{} {:#}", Label{3}, Label{3}), "block_3 label block_3");
+    EXPECT_EQ(Label{3}.debug(), "Label(3)");
+    EXPECT_EQ(Name{5}.debug(), "%5");
+    EXPECT_EQ(fmt::format("{}", Name{5}), "%5");
+    EXPECT_LT(Name{2}, Name{10});
+}
