@@ -9,6 +9,10 @@ namespace {
 PyMethodDef kMethods[] = {
     {"_ke_create_instance", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_ke_create_instance)),
      METH_FASTCALL | METH_KEYWORDS, kCreateInstanceDoc},
+    {"_ke_compile_module", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_ke_compile_module)),
+     METH_FASTCALL | METH_KEYWORDS, kCompileModuleDoc},
+    {"_ke_load_module", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_ke_load_module)),
+     METH_FASTCALL | METH_KEYWORDS, kLoadModuleDoc},
     {"factorial", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_factorial)),
      METH_FASTCALL | METH_KEYWORDS, kFactorialDoc},
     {"fibonacci", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(py_fibonacci)),

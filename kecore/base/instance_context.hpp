@@ -22,6 +22,7 @@
 #include "kecore/utils/error.hpp"
 #include "kecore/utils/semver.hpp"
 #include "kecore/utils/slot_map.hpp"
+#include "keinstr/modules/module.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/utils/rwlock.hpp"
 #include "keinstr/utils/uuid.hpp"
@@ -61,6 +62,15 @@ public:
     // back into the runtime (a host callback) cannot deadlock on it.
     LogHook log_hook() const noexcept { return log_hook_.load(std::memory_order_acquire); }
     void set_log_hook(LogHook hook) noexcept { log_hook_.store(hook, std::memory_order_release); }
+
+    // Adds `module` to the instance (kecore/base/add_module.cpp): verifies it,
+    // type-checks each function against the instance's registry, analyses
+    // each function once and stores the new ModuleContext in the module
+    // slots. Returns its key. The module is consumed, also on failure.
+    // Only the slot insertion takes the module slots' lock; its log record is
+    // written after the lock is released.
+    static std::expected<ModuleKey, KeError> add_module(const std::shared_ptr<InstanceContext>& self,
+                                                        keinstr::Module module);
 
     // The instance's version-6 UUID source for loaded modules.
     keinstr::Uuid new_module_uuid() { return keinstr::Uuid::new_v6(uuid_context, uuid_node); }

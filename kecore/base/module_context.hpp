@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,14 @@ struct FunctionContext {
 };
 
 using FunctionContextMap = ShardedMap<keinstr::Uuid, FunctionContext>;
+
+// How runtime log records name a function: its name, or "@" followed by its
+// UUID's text when it has none.
+std::string function_label(const keinstr::Function& function);
+
+// The labels of the module's functions in UUID order, in list debug form:
+// ["a", "@0190...", "b\n"] (each label quoted with escapes; [] when empty).
+std::string function_label_list(const keinstr::Module& module);
 
 // One loaded module. Built complete when the module is inserted into its
 // instance's module slots and never changed afterwards.

@@ -16,12 +16,6 @@ std::string FunctionPointer::debug() const {
     return (kind == FunctionPointerKind::External ? "External(" : "Internal(") + uuid.to_string() + ")";
 }
 
-// Placeholder for builds without the module library; the module library's definition
-// takes precedence at link time.
-__attribute__((weak)) FunctionPointerTarget resolve_function_pointer(const Module&, const FunctionPointer&) {
-    return FunctionPointerTarget{};
-}
-
 void write_function_pointer(std::string& out, const FunctionPointer& ptr, const Module* module) {
     const bool external = ptr.kind == FunctionPointerKind::External;
     if (module == nullptr) {

@@ -79,7 +79,6 @@ struct ExtType {
     Uuid uuid;
     std::vector<std::uint32_t> params;
 
-    auto operator<=>(const ExtType&) const = default;
     bool operator==(const ExtType&) const = default;
 
     std::string to_string() const;  // ext<uuid> or ext<uuid>(8, 16)

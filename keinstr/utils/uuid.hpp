@@ -45,7 +45,15 @@ private:
 struct Uuid {
     std::array<std::uint8_t, 16> bytes{};
 
-    constexpr auto operator<=>(const Uuid&) const = default;
+    // Written out rather than defaulted: not every standard library orders std::array with <=>.
+    constexpr std::strong_ordering operator<=>(const Uuid& other) const noexcept {
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] != other.bytes[i]) {
+                return bytes[i] < other.bytes[i] ? std::strong_ordering::less : std::strong_ordering::greater;
+            }
+        }
+        return std::strong_ordering::equal;
+    }
     constexpr bool operator==(const Uuid&) const = default;
 
     static constexpr Uuid nil() noexcept { return Uuid{}; }

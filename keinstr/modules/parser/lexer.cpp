@@ -155,23 +155,32 @@ private:
 
     // Blanks and comments from p.
     std::size_t skip_spacing(std::size_t p) const noexcept {
-        while (p < size()) {
-            const char c = s_[p];
-            if (is_ascii(c)) {
-                if (cls(c) & kBlank) {
-                    ++p;
-                } else if (c == ';') {
-                    const void* nl = std::memchr(s_.data() + p, '\n', size() - p);
-                    p = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - s_.data()) : size();
-                } else {
-                    return p;
-                }
+        const char* d = s_.data();
+        const std::size_t n = size();
+        while (p < n) {
+            const char c = d[p];
+            if (cls(c) & kBlank) {
+                ++p;
+            } else if (c == ';') {
+                const void* nl = std::memchr(d + p, '\n', n - p);
+                p = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - d) : n;
+            } else if (is_ascii(c)) {
+                return p;
             } else {
-                std::size_t len = 0;
-                const char32_t u = decode_at(p, len);
-                if (!is_white_space(u)) return p;  // never a line feed here
-                p += len;
+                const std::size_t q = skip_unicode_blank(p);
+                if (q == p) return p;
+                p = q;
             }
+        }
+        return p;
+    }
+
+    // Non-ASCII blanks from p (never a line feed).
+    [[gnu::noinline]] std::size_t skip_unicode_blank(std::size_t p) const noexcept {
+        while (p < size() && !is_ascii(s_[p])) {
+            std::size_t len = 0;
+            if (!is_white_space(decode_at(p, len))) return p;
+            p += len;
         }
         return p;
     }
@@ -204,14 +213,6 @@ private:
             p += len;
         }
         return p;
-    }
-
-    bool starts_ident(std::size_t p) const noexcept {
-        if (p >= size()) return false;
-        const char c = s_[p];
-        if (is_ascii(c)) return cls(c) & kIdent;
-        std::size_t len = 0;
-        return is_xid_continue(decode_at(p, len));
     }
 
     // The token of the rule that matched, written into the slot `run` opened.

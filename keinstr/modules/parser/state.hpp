@@ -5,14 +5,16 @@
 // Nothing here is undone when the grammar backtracks.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
+#include "keinstr/modules/parser/name_numbers.hpp"
 #include "keinstr/modules/parser/token.hpp"
 #include "keinstr/modules/symbols.hpp"
 #include "keinstr/types/registry.hpp"
@@ -43,8 +45,8 @@ public:
     std::shared_ptr<const UuidGenerator> uuid_generator;
     const TypeRegistry* type_registry;
     // Name -> number, numbers 0..size-1 in order of first request.
-    std::map<std::string, std::uint32_t, std::less<>> labels;
-    std::map<std::string, std::uint32_t, std::less<>> registers;
+    NameNumbers labels;
+    NameNumbers registers;
 
     // The number of register `name` in the current function, numbering it with the
     // next number on first request.
@@ -59,8 +61,19 @@ public:
     // A new function UUID from the generator (a random one when none is installed).
     Uuid new_function_uuid() const;
 
-    // Interns `ty` in the state's registry.
-    Typeref intern(AnyType ty) const { return type_registry->search_or_insert(std::move(ty)); }
+    // Interns `ty` in the state's registry. Scalar integer, floating-point and
+    // pointer types, which nearly every line names, are remembered once interned:
+    // the registry never forgets a type, so asking it again would give the same
+    // handle.
+    Typeref intern(AnyType ty);
+
+private:
+    struct ScalarTypes {
+        std::unordered_map<std::uint32_t, Typeref> ints;  // by width
+        std::array<std::optional<Typeref>, kFTypeCount> floats;  // by FType
+        std::optional<Typeref> ptr;
+    };
+    ScalarTypes scalar_types_;
 };
 
 // Readers of matched tokens.

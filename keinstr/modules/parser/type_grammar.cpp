@@ -228,8 +228,34 @@ std::optional<Typeref> type_parser(Parser& p) {
     }
 }
 
+namespace {
+
+// Whether `t` can begin a type: IType, FType, "ptr", "<", "[", "packed" or "{".
+bool may_start_type(const Token& t) noexcept {
+    switch (t.kind()) {
+        case K::IType:
+        case K::FType:
+        case K::LAngle:
+        case K::LBracket:
+        case K::LBrace: return true;
+        case K::Identifier: return is_keyword(t, Keyword::Ptr) || is_keyword(t, Keyword::Packed);
+        default: return false;
+    }
+}
+
+}  // namespace
+
 std::optional<Typeref> labelled_type_parser(Parser& p) {
-    return p.labelled("type", [&] { return type_parser(p); });
+    // Most attempts that fail (an optional type in front of a register operand)
+    // fail on their first token; recorded directly, such a failure is exactly
+    // what the labelled rule leaves behind: the label alone at that position.
+    constexpr std::string_view kLabel = "type";
+    const Token* t = p.peek();
+    if (t == nullptr || !may_start_type(*t)) {
+        p.furthest().fail(p.pos(), Pattern::label(kLabel));
+        return std::nullopt;
+    }
+    return p.labelled(kLabel, [&] { return type_parser(p); });
 }
 
 }  // namespace keinstr

@@ -11,8 +11,9 @@ namespace {
 
 using Kind = TypeShape::Kind;
 
-#define KE_TRY_TYPE(var, expr)                                 \
-    auto var##_result = (expr);                                \
+// Types an operand into `var`, or returns the typing failure (an undefined register).
+#define KE_TRY_TYPE(var, expr)                                                  \
+    auto var##_result = (expr);                                                 \
     if (!var##_result) return std::unexpected(std::move(var##_result.error())); \
     const Typeref var = *var##_result
 
@@ -289,5 +290,7 @@ CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr) {
         },
         instr.variant());
 }
+
+#undef KE_TRY_TYPE
 
 }  // namespace keinstr

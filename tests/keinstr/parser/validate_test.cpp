@@ -237,7 +237,7 @@ TEST(Validate, DestinationIsNumberedAfterTheOperandsEvenWhenRejected) {
     Grammar g("%s: i32 = iadd i32 1, %x, %y");
     parse_line(g);
     EXPECT_EQ(g.messages().size(), 1u);
-    EXPECT_EQ(g.state.registers, (std::map<std::string, std::uint32_t, std::less<>>{{"x", 0}, {"y", 1}, {"s", 2}}));
+    EXPECT_EQ(g.state.registers, (NameNumbers{"x", "y", "s"}));
     // A destination named among the operands keeps the operand's number.
     Grammar h("%a: i32 = iadd.wrap %b, %a");
     auto instr = parse_line(h);

@@ -1,0 +1,74 @@
+#include "kecore/compiler/compile.hpp"
+
+#include <fmt/format.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "kecore/base/instance_context.hpp"
+#include "kecore/base/log.hpp"
+#include "kecore/base/module_context.hpp"
+#include "kecore/compiler/storage.hpp"
+#include "keinstr/modules/parser/parse.hpp"
+#include "keinstr/types/checker/type_check.hpp"
+
+namespace kecore {
+
+namespace {
+
+// How a source is named in log records.
+std::string source_label(const ModuleSourceInfo& source) {
+    return source.filename ? *source.filename : std::string("<unnamed>");
+}
+
+}  // namespace
+
+std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const InstanceContext& instance,
+                                                                  ModuleCompileInfo info) {
+    CompiledModuleStorage storage;
+    storage.type_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
+    keinstr::Module& module = storage.module;
+    const keinstr::TypeRegistry& registry = *storage.type_registry;
+
+    for (ModuleSourceInfo& source : info.sources) {
+        const std::string label = source_label(source);
+        KECORE_LOG(instance, Trace, kLogOriginCompiler, "Compiling source \"{}\"", label);
+        auto parsed = keinstr::extend_module_from_string(module, registry, source.data);
+        if (!parsed) {
+            KECORE_LOG(instance, Error, kLogOriginCompiler, "Failed to compile assembly source \"{}\": {}", label,
+                       parsed.error());
+            return std::unexpected(KeError(KeError::Ir{std::move(parsed.error())}));
+        }
+        // The text is no longer needed once parsed.
+        std::string().swap(source.data);
+        if (source.filename) storage.source_names.push_back(std::move(*source.filename));
+    }
+
+    KECORE_LOG(instance, Trace, kLogOriginCompiler, "Verifying compiled module");
+    if (auto verified = module.verify(); !verified) {
+        KECORE_LOG(instance, Error, kLogOriginCompiler, "Module verification failed: {}", verified.error());
+        return std::unexpected(KeError(KeError::Ir{std::move(verified.error())}));
+    }
+
+    KECORE_LOG(instance, Trace, kLogOriginCompiler, "Type checking compiled module");
+    for (const auto& [id, function] : module.functions) {
+        const std::string label = function_label(*function);
+        KECORE_LOG(instance, Trace, kLogOriginCompiler, "Type checking function '{}'", label);
+        if (auto checked = keinstr::type_check(*function, registry); !checked) {
+            KECORE_LOG(instance, Error, kLogOriginCompiler, "Type check failed for function '{}': {}", label,
+                       checked.error());
+            return std::unexpected(KeError(KeError::Ir{std::move(checked.error())}));
+        }
+    }
+
+    auto bytes = storage.encode(instance);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+
+    KECORE_LOG(instance, Info, kLogOriginCompiler, "Compiled successful, module has {} functions: {}",
+               module.functions.size(), function_label_list(module));
+    KECORE_LOG(instance, Info, kLogOriginCompiler, "Produced {} bytes of compiled module storage", bytes->size());
+    return std::move(*bytes);
+}
+
+}  // namespace kecore

@@ -1,0 +1,245 @@
+#include "keinstr/modules/parser/parse.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "keinstr/modules/parser/diagnostics.hpp"
+#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/modules/parser/module_grammar.hpp"
+#include "keinstr/modules/parser/state.hpp"
+#include "keinstr/utils/debug_str.hpp"
+#include "keinstr/utils/log.hpp"
+
+namespace keinstr {
+
+namespace {
+
+// Random version-4 UUIDs, drawn from the system's random source a batch at a
+// time (one system call per batch instead of one per function).
+class RandomUuids {
+public:
+    Uuid next() {
+        if (used_ == kBatch) {
+            fill_random(buffer_);
+            used_ = 0;
+        }
+        Uuid u;
+        std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(used_ * 16), 16, u.bytes.begin());
+        ++used_;
+        u.bytes[6] = static_cast<std::uint8_t>((u.bytes[6] & 0x0F) | 0x40);
+        u.bytes[8] = static_cast<std::uint8_t>((u.bytes[8] & 0x3F) | 0x80);
+        return u;
+    }
+
+private:
+    static constexpr std::size_t kBatch = 64;
+    std::array<std::uint8_t, 16 * kBatch> buffer_{};
+    std::size_t used_ = kBatch;
+};
+
+// Names of function-pointer constants that the module did not know, each with the
+// placeholder UUID that stands for it until the parse is over. Kept in order of
+// first use, so that what is reported about them does not depend on hashing.
+class PendingNames {
+public:
+    Uuid placeholder(std::string name, RandomUuids& uuids) {
+        auto [it, inserted] = index_.try_emplace(std::move(name), entries_.size());
+        if (inserted) entries_.emplace_back(it->first, uuids.next());
+        return entries_[it->second].second;
+    }
+
+    bool empty() const noexcept { return entries_.empty(); }
+    // (name, placeholder) in order of first use; names view the index's keys,
+    // which stay where they are while the map lives.
+    const std::vector<std::pair<std::string_view, Uuid>>& entries() const noexcept { return entries_; }
+
+private:
+    std::unordered_map<std::string, std::size_t> index_;
+    std::vector<std::pair<std::string_view, Uuid>> entries_;
+};
+
+// The function resolver of one call: the module as it was before the call (looked
+// up by name through an index built at the first question; the module does not
+// change while the source is parsed), then the placeholders.
+class Resolution {
+public:
+    Resolution(const Module& module, RandomUuids& uuids) : module_(module), uuids_(uuids) {}
+
+    Uuid resolve(std::string name, bool external) {
+        if (auto found = find_in_module(name, external)) return *found;
+        return (external ? pending_external : pending_internal).placeholder(std::move(name), uuids_);
+    }
+
+    PendingNames pending_internal;
+    PendingNames pending_external;
+
+private:
+    // The first function in UUID order carrying `name` (the answer of
+    // `Module::find_function_uuid_by_name`).
+    std::optional<Uuid> find_in_module(std::string_view name, bool external) {
+        if (!indexed_) build_index();
+        const auto& index = external ? external_ : internal_;
+        if (auto it = index.find(name); it != index.end()) return it->second;
+        return std::nullopt;
+    }
+
+    void build_index() {
+        indexed_ = true;
+        for (const auto& [key, function] : module_.functions) {
+            if (function && function->name) internal_.try_emplace(*function->name, function->uuid);
+        }
+        for (const auto& [key, ext] : module_.external_functions) external_.try_emplace(ext.name, ext.uuid);
+    }
+
+    const Module& module_;
+    RandomUuids& uuids_;
+    bool indexed_ = false;
+    std::unordered_map<std::string_view, Uuid> internal_;
+    std::unordered_map<std::string_view, Uuid> external_;
+};
+
+void log_error(std::string text) {
+    KEINSTR_LOG(kLogTargetParser, LogLevel::Error, std::move(text));
+}
+
+std::string optional_name_debug(const std::optional<std::string>& name) {
+    if (!name) return "None";
+    return "Some(" + debug_str(*name) + ")";
+}
+
+// Points every internal function pointer naming a placeholder at the function
+// that the placeholder stands for.
+void replace_placeholders(Function& f, const std::unordered_map<Uuid, Uuid>& replacement) {
+    const auto replace = [&](Operand& operand) {
+        auto* constant = std::get_if<AnyConst>(&operand);
+        if (!constant) return;
+        auto* pointer = std::get_if<FunctionPointer>(constant);
+        if (!pointer || pointer->kind != FunctionPointerKind::Internal) return;
+        if (auto it = replacement.find(pointer->uuid); it != replacement.end()) pointer->uuid = it->second;
+    };
+    for (auto& [label, block] : f.body) {
+        if (Operand* operand = block.terminator.operand_mut()) replace(*operand);
+        for (KeInstr& instr : block.instructions) {
+            for (Operand& operand : instr.operands_mut()) replace(operand);
+        }
+    }
+}
+
+}  // namespace
+
+std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
+                                                     std::string_view source) {
+    // 1. Lexing.
+    LexOutput lexed = lex(source);
+    if (!lexed.ok()) {
+        log_error("Lexing errors encountered in provided source string:");
+        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(lexed.errors), {}}});
+    }
+    const TokenList& list = *lexed.tokens;
+    const std::span<const Token> tokens(list.tokens.data(), list.tokens.size());
+    const std::span<const Span> spans(list.spans.data(), list.spans.size());
+
+    // 2. State: resolver over the module as it is now, fresh random function UUIDs.
+    RandomUuids uuids;
+    Resolution resolution(module, uuids);
+    auto resolver = std::make_shared<const FunctionResolver>(
+        [&resolution](std::string name, bool external) -> std::optional<Uuid> {
+            return resolution.resolve(std::move(name), external);
+        });
+    auto generator = std::make_shared<const UuidGenerator>([&uuids] { return uuids.next(); });
+    State state(std::move(resolver), std::move(generator), registry);
+
+    // 3. Parsing.
+    ModuleParse parsed = parse_with_state(tokens, state);
+    if (!parsed.errors.empty() || !parsed.items) {
+        log_error("Parsing errors encountered in provided source string:");
+        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(parsed.errors, spans, source.size()),
+                                                         token_debug_texts(tokens)}});
+    }
+
+    // 4. Items in source order.
+    std::vector<Function> functions;
+    functions.reserve(parsed.items->size());
+    for (Item& item : *parsed.items) {
+        if (const Item::Import* import = item.import()) {
+            log_error(
+                fmt::format("Import encountered in string source; imports unsupported in this context: {}", import->path));
+            return std::unexpected(Error{Error::ParserErrors{
+                {ParserError{std::nullopt, 0, 0,
+                             fmt::format("import statements are not supported when parsing from string: {}",
+                                         import->path)}},
+                token_debug_texts(tokens)}});
+        }
+        Function& f = *item.function();
+        KEINSTR_LOG(kLogTargetParser, LogLevel::Debug,
+                    fmt::format("Adding function {} to module", optional_name_debug(f.name)));
+        f.normalize_ssa();
+        functions.push_back(std::move(f));
+    }
+    parsed.items.reset();
+
+    // 5. Internal names: each must be defined by exactly one function of this source.
+    std::unordered_map<Uuid, Uuid> replacement;
+    if (!resolution.pending_internal.empty()) {
+        struct Definitions {
+            std::size_t count = 0;
+            Uuid uuid;
+        };
+        std::unordered_map<std::string_view, Definitions> by_name;
+        for (const Function& f : functions) {
+            if (!f.name) continue;
+            Definitions& d = by_name[*f.name];
+            if (d.count++ == 0) d.uuid = f.uuid;
+        }
+        for (const auto& [name, placeholder] : resolution.pending_internal.entries()) {
+            const auto it = by_name.find(name);
+            if (it == by_name.end()) {
+                log_error(fmt::format("Unresolved internal function: {}", debug_str(name)));
+                return std::unexpected(Error{Error::UnresolvedFunction{FunctionPointerKind::Internal, std::string(name)}});
+            }
+            if (it->second.count > 1) {
+                log_error(fmt::format("Multiple functions found with the same name: {}", name));
+                return std::unexpected(Error{Error::DuplicateFunctionName{std::string(name)}});
+            }
+            replacement.emplace(placeholder, it->second.uuid);
+        }
+    }
+
+    // 6. External names: nothing in a source declares an external function.
+    if (!resolution.pending_external.empty()) {
+        std::vector<std::string> names;
+        for (const auto& [name, placeholder] : resolution.pending_external.entries()) names.emplace_back(name);
+        log_error(fmt::format("Unresolved external functions: {}", debug_string_list(names)));
+        std::string joined;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (i != 0) joined += ", ";
+            joined += names[i];
+        }
+        return std::unexpected(Error{Error::UnresolvedFunction{FunctionPointerKind::External, std::move(joined)}});
+    }
+
+    // 7. Placeholders replaced, functions inserted.
+    for (Function& f : functions) {
+        if (!replacement.empty()) replace_placeholders(f, replacement);
+        module.insert_function(std::make_shared<Function>(std::move(f)));
+    }
+
+    // 8. The whole module verified.
+    if (auto verified = module.verify(); !verified) {
+        log_error(fmt::format("Module verification failed: {}", verified.error().message()));
+        return std::unexpected(verified.error());
+    }
+    return {};
+}
+
+}  // namespace keinstr

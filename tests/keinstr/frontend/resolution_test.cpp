@@ -1,0 +1,195 @@
+// Name resolution, imports, and what the module holds after each kind of failure.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "tests/keinstr/frontend/frontend_fixture.hpp"
+
+namespace keinstr::test {
+namespace {
+
+// The function pointer that function `name` returns from its entry block.
+FunctionPointer returned_pointer(const Frontend& fe, std::string_view name) {
+    const Function& f = fe.function(name);
+    const auto it = f.body.find(Label{0});
+    if (it == f.body.end()) return {};
+    const auto* ret = std::get_if<Ret>(&it->second.terminator);
+    if (!ret || !ret->value || !ret->value->as_imm()) return {};
+    const auto* ptr = std::get_if<FunctionPointer>(ret->value->as_imm());
+    return ptr ? *ptr : FunctionPointer{};
+}
+
+TEST(Resolution, ForwardAndSelfReferencesResolveToTheParsedFunctions) {
+    Frontend fe;
+    auto r = fe.parse(
+        "define ptr f() {\ne: ret ptr g\n}\n"
+        "define ptr g() {\ne: ret ptr g\n}\n"
+        "define ptr h() {\ne: ret ptr f\n}\n");
+    ASSERT_TRUE(r) << describe(r);
+    const Uuid f = fe.function("f").uuid, g = fe.function("g").uuid;
+    EXPECT_EQ(returned_pointer(fe, "f"), FunctionPointer::internal(g));
+    EXPECT_EQ(returned_pointer(fe, "g"), FunctionPointer::internal(g));
+    EXPECT_EQ(returned_pointer(fe, "h"), FunctionPointer::internal(f));
+}
+
+TEST(Resolution, NameDefinedTwiceFailsOnlyWhenReferenced) {
+    {
+        Frontend fe;
+        EXPECT_TRUE(fe.parse("define void g() {\ne: ret void\n}\ndefine void g() {\ne: trap\n}"));
+        EXPECT_EQ(fe.module.functions.size(), 2u);
+    }
+    {
+        LogCapture log;
+        Frontend fe;
+        auto r = fe.parse(
+            "define void g() {\ne: ret void\n}\ndefine void g() {\ne: trap\n}\ndefine ptr f() {\ne: ret ptr g\n}");
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error(), Error{Error::DuplicateFunctionName{"g"}});
+        EXPECT_TRUE(fe.module.functions.empty());
+        EXPECT_EQ(log.parser_records().back().text, "Multiple functions found with the same name: g");
+    }
+}
+
+TEST(Resolution, AFunctionOfAnEarlierSourceWinsOverOneOfThisSource) {
+    Frontend fe;
+    ASSERT_TRUE(fe.parse("define void g() {\ne: ret void\n}"));
+    const Uuid earlier = fe.function("g").uuid;
+    auto r = fe.parse("define void g() {\ne: trap\n}\ndefine ptr f() {\ne: ret ptr g\n}");
+    ASSERT_TRUE(r) << describe(r);
+    EXPECT_EQ(fe.module.functions.size(), 3u);
+    EXPECT_EQ(returned_pointer(fe, "f"), FunctionPointer::internal(earlier));
+}
+
+TEST(Resolution, TheFirstUnresolvedNameInOrderOfUseIsReported) {
+    // Twenty names, first used in descending order: the report must not depend
+    // on how the pending names happen to hash.
+    std::string source;
+    for (int i = 19; i >= 0; --i) source += fmt::format("define ptr f{}() {{\ne: ret ptr missing{}\n}}\n", i, i);
+    LogCapture log;
+    Frontend fe;
+    auto r = fe.parse(source);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), (Error{Error::UnresolvedFunction{FunctionPointerKind::Internal, "missing19"}}));
+    EXPECT_EQ(log.parser_records().back().text, "Unresolved internal function: \"missing19\"");
+    EXPECT_TRUE(fe.module.functions.empty());
+}
+
+TEST(Resolution, UnknownExternalNamesAreJoinedInOrderOfUse) {
+    std::string source;
+    for (int i = 9; i >= 0; --i) source += fmt::format("define ptr f{}() {{\ne: ret ptr external x{}\n}}\n", i, i);
+    // A name used again keeps its first place.
+    source += "define ptr again() {\ne: ret ptr external x9\n}\n";
+    LogCapture log;
+    Frontend fe;
+    auto r = fe.parse(source);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), (Error{Error::UnresolvedFunction{FunctionPointerKind::External,
+                                                          "x9, x8, x7, x6, x5, x4, x3, x2, x1, x0"}}));
+    EXPECT_EQ(log.parser_records().back().text,
+              "Unresolved external functions: [\"x9\", \"x8\", \"x7\", \"x6\", \"x5\", \"x4\", \"x3\", \"x2\", "
+              "\"x1\", \"x0\"]");
+}
+
+TEST(Resolution, ExternalFunctionsOfTheModuleResolve) {
+    Frontend fe;
+    Uuid ext;
+    ext.bytes[0] = 0x42;
+    fe.module.external_functions.emplace(ext, ExternalFunction{ext, "puts", CallingConvention{}, {}, std::nullopt});
+    auto r = fe.parse("define ptr f() {\ne: ret ptr external puts\n}");
+    ASSERT_TRUE(r) << describe(r);
+    EXPECT_EQ(returned_pointer(fe, "f"), FunctionPointer::external(ext));
+    // An internal pointer of that name is not an external one.
+    EXPECT_EQ(fe.parse("define ptr h() {\ne: ret ptr puts\n}").error(),
+              (Error{Error::UnresolvedFunction{FunctionPointerKind::Internal, "puts"}}));
+}
+
+TEST(Resolution, UndefinedRegisterGetsANumberOfItsOwn) {
+    Frontend fe;
+    auto r = fe.parse("define i32 f(%a: i32) {\ne: %x: i32 = iadd.wrap %y, %a\nret %y\n}");
+    ASSERT_FALSE(r);
+    // %a -> 0, %x -> 1 after renumbering; %y, defined nowhere, is 2, not an alias of either.
+    EXPECT_EQ(r.error(), Error{Error::UndefinedName{Name{2}}});
+    const Function& f = fe.function("f");
+    const BasicBlock& e = f.body.at(Label{0});
+    EXPECT_EQ(e.instructions.at(0).destination(), Name{1});
+    auto ops = e.instructions.at(0).operands();
+    std::vector<Operand> operands(ops.begin(), ops.end());
+    EXPECT_EQ(operands, (std::vector<Operand>{Operand::reg(Name{2}), Operand::reg(Name{0})}));
+    EXPECT_EQ(e.terminator, KeTerminator{Ret{Operand::reg(Name{2})}});
+}
+
+TEST(Imports, AnImportIsRefusedAfterACleanParse) {
+    LogCapture log;
+    Frontend fe;
+    auto r = fe.parse(
+        "define void f() {\ne: ret void\n}\ndefine void g() {\ne: ret void\n}\nimport \"li\\\"b\"\n");
+    const auto* pe = parser_errors(r);
+    ASSERT_NE(pe, nullptr);
+    EXPECT_EQ(pe->errors, (std::vector<ParserError>{
+                              {std::nullopt, 0, 0, "import statements are not supported when parsing from string: li\"b"}}));
+    // 14 tokens per function, then the import, its literal and the last line break.
+    ASSERT_EQ(pe->tokens.size(), 31u);
+    EXPECT_EQ(pe->tokens[28], "Import");
+    EXPECT_EQ(pe->tokens[29], "StringLiteral(\"li\\\"b\")");
+    EXPECT_EQ(pe->tokens[30], "Newline");
+    EXPECT_TRUE(fe.module.functions.empty());
+    // The functions before the import were already on their way into the module.
+    EXPECT_EQ(log.parser_records(),
+              (std::vector<LogRecord>{
+                  {"keinstr::modules::parser", LogLevel::Debug, "Adding function Some(\"f\") to module"},
+                  {"keinstr::modules::parser", LogLevel::Debug, "Adding function Some(\"g\") to module"},
+                  {"keinstr::modules::parser", LogLevel::Error,
+                   "Import encountered in string source; imports unsupported in this context: li\"b"},
+              }));
+}
+
+TEST(Imports, ASyntaxErrorAfterAnImportIsReportedInstead) {
+    Frontend fe;
+    auto r = fe.parse("import \"lib\"\ndefine");
+    const auto* pe = parser_errors(r);
+    ASSERT_NE(pe, nullptr);
+    EXPECT_EQ(messages(*pe), std::vector<std::string>{"found end of input expected type, or 'void'"});
+}
+
+// Each failing source after one good source: what stays in the module and the
+// registry.
+TEST(Failures, TheModuleChangesOnlyFromInsertionOn) {
+    struct Case {
+        const char* what;
+        std::string source;
+        bool functions_added;  // the source's functions are in the module afterwards
+    };
+    const std::vector<Case> cases = {
+        {"lexing", "define void f(%a: i17) { e: ret void } $", false},
+        {"parsing", "define void f(%a: i17) { e: ret void }\ndefine", false},
+        {"import", "define void f(%a: i17) { e: ret void }\nimport \"x\"", false},
+        {"unresolved internal", "define ptr f(%a: i17) { e: ret ptr nowhere }", false},
+        {"unresolved external", "define ptr f(%a: i17) { e: ret ptr external nowhere }", false},
+        {"duplicate name", "define ptr f(%a: i17) { e: ret ptr f }\ndefine void f() { e: trap }", false},
+        {"verification", "define void f(%a: i17) { e: jump nowhere }", true},
+    };
+    for (const auto& c : cases) {
+        Frontend fe;
+        ASSERT_TRUE(fe.parse("define void base() {\ne: ret void\n}"));
+        const Module before = fe.module;
+        const std::size_t types_before = fe.registry.len();
+        EXPECT_FALSE(fe.parse(c.source)) << c.what;
+        if (c.functions_added) {
+            EXPECT_EQ(fe.module.functions.size(), 2u) << c.what;
+            EXPECT_EQ(fe.function("base"), before.functions.begin()->second ? *before.functions.begin()->second
+                                                                             : Function{})
+                << c.what;
+        } else {
+            EXPECT_EQ(fe.module, before) << c.what;
+        }
+        // i17 was interned by every run that got as far as the grammar.
+        const bool parsed = std::string_view(c.what) != "lexing";
+        EXPECT_EQ(fe.registry.len() > types_before, parsed) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace keinstr::test
