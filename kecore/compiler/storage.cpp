@@ -43,11 +43,93 @@ std::optional<std::string> check_frame_window(std::span<const std::uint8_t> fram
     return std::nullopt;
 }
 
+// The most decompressed bytes a frame can hold. A frame that declares its
+// content size holds exactly that many (libzstd fails a frame whose output
+// differs from it, though not always before handing the excess out). A
+// frame that does not (ours never does: the payload is streamed) is bounded
+// by the format itself: a block regenerates at most 128 KiB and costs at
+// least 4 bytes (3 of header, 1 of content, as an RLE block does); the
+// legacy formats have the same block limits. Neither bound refuses anything
+// that would decode.
+std::uint64_t payload_limit(std::span<const std::uint8_t> frame) {
+    const unsigned long long declared = ZSTD_getFrameContentSize(frame.data(), frame.size());
+    if (declared != ZSTD_CONTENTSIZE_UNKNOWN && declared != ZSTD_CONTENTSIZE_ERROR) return declared;
+    constexpr std::uint64_t kMaxBlockContent = 128 * 1024;
+    constexpr std::uint64_t kMinBlockBytes = 4;
+    return (frame.size() / kMinBlockBytes + 1) * kMaxBlockContent;
+}
+
+// The decompressed stream, cut off at the frame's limit: the bytes up to it
+// are handed out, and a read that needs any past it fails with the decoder's
+// own text for a frame whose content differs from its declared size.
+class BoundedPayload {
+public:
+    BoundedPayload(ZstdDecompressor& decompressor, std::uint64_t limit) : decompressor_(&decompressor), limit_(limit) {}
+
+    keinstr::ByteSource source() {
+        return [this](std::span<std::uint8_t> dst) -> BorshResult<std::size_t> {
+            if (overrun_) return std::unexpected(overrun_error());
+            auto got = decompressor_->read(dst);
+            if (!got) return got;
+            if (*got > limit_ - delivered_) {
+                const std::size_t within = static_cast<std::size_t>(limit_ - delivered_);
+                delivered_ = limit_;
+                overrun_ = true;
+                if (within == 0) return std::unexpected(overrun_error());
+                return within;
+            }
+            delivered_ += *got;
+            return got;
+        };
+    }
+
+    std::uint64_t limit() const noexcept { return limit_; }
+
+private:
+    static keinstr::IoError overrun_error() {
+        return keinstr::IoError(keinstr::IoErrorKind::Other, ZSTD_getErrorString(ZSTD_error_corruption_detected));
+    }
+
+    ZstdDecompressor* decompressor_;
+    std::uint64_t limit_;
+    std::uint64_t delivered_ = 0;
+    bool overrun_ = false;
+};
+
+// Decompressed bytes the reader may still get before the frame's limit.
+std::uint64_t remaining(const BorshReader& reader, std::uint64_t limit) {
+    return reader.position() < limit ? limit - reader.position() : 0;
+}
+
+// The source names: a u32 count, then per name a u32 length and UTF-8 bytes.
+// A count or length that the rest of the frame cannot hold is refused before
+// anything is read or reserved for it, with the text an early end gives.
+BorshResult<std::vector<std::string>> read_source_names(BorshReader& reader, std::uint64_t limit) {
+    auto count = reader.u32();
+    if (!count) return std::unexpected(std::move(count.error()));
+    // Each name takes at least its 4-byte length.
+    if (std::uint64_t{*count} * 4 > remaining(reader, limit))
+        return std::unexpected(keinstr::IoError::unexpected_length());
+    std::vector<std::string> names;
+    names.reserve(std::min<std::size_t>(*count, BorshReader::kMaxListReserveBytes / sizeof(std::string)));
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        auto length = reader.u32();
+        if (!length) return std::unexpected(std::move(length.error()));
+        if (*length > remaining(reader, limit)) return std::unexpected(keinstr::IoError::unexpected_length());
+        std::string name;
+        if (auto r = reader.read_bytes_into(name, *length); !r) return std::unexpected(std::move(r.error()));
+        if (auto bad = keinstr::check_utf8(std::string_view(name)))
+            return std::unexpected(keinstr::IoError(keinstr::IoErrorKind::InvalidData, bad->to_string()));
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
 // Reads the payload from the decompressed stream: source names, module,
 // type registry. Anything after them is not read.
-BorshResult<CompiledModuleStorage> read_payload(BorshReader& reader) {
+BorshResult<CompiledModuleStorage> read_payload(BorshReader& reader, std::uint64_t limit) {
     CompiledModuleStorage record;
-    auto names = reader.list([](BorshReader& r) { return r.string(); });
+    auto names = read_source_names(reader, limit);
     if (!names) return std::unexpected(std::move(names.error()));
     record.source_names = std::move(*names);
     if (auto m = keinstr::borsh_read(reader, record.module); !m) return std::unexpected(std::move(m.error()));
@@ -123,8 +205,9 @@ std::expected<CompiledModuleStorage, KeError> CompiledModuleStorage::decode(cons
     if (auto refused = check_frame_window(frame)) return fail(*refused);
     auto decompressor = ZstdDecompressor::create(frame);
     if (!decompressor) return fail(decompressor.error().to_string());
-    BorshReader reader(decompressor->source(), kPayloadReadBuffer);
-    auto record = read_payload(reader);
+    BoundedPayload payload(*decompressor, payload_limit(frame));
+    BorshReader reader(payload.source(), kPayloadReadBuffer);
+    auto record = read_payload(reader, payload.limit());
     if (!record) return fail(record.error().to_string());
     return std::move(*record);
 }

@@ -67,4 +67,9 @@ std::string AnyConst::debug() const {
     return "FuncPtr(" + std::get<FunctionPointer>(*this).debug() + ")";
 }
 
+const AnyConst& ConstBox::empty_value() noexcept {
+    static const AnyConst empty{};
+    return empty;
+}
+
 }  // namespace keinstr

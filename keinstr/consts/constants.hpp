@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "keinstr/types/types.hpp"
@@ -83,6 +85,46 @@ struct AnyConst : std::variant<IConst, FConst, FunctionPointer> {
     void write(std::string& out, const Module* module = nullptr) const;
     // Int(IConst { .. }), Float(FConst { .. }), FuncPtr(Internal(uuid))
     std::string debug() const;
+};
+
+// An immediate constant kept out of line. Big integers and decimals make an
+// `AnyConst` several times larger than a register or a type handle; boxing it keeps
+// every operand (and so every instruction) small, and only immediates pay for the
+// constant's size.
+//
+// A value like the constant it holds: copies are deep, equality compares the
+// constants, moves are noexcept and leave the source empty. An empty box (default
+// constructed or moved from) reads as `AnyConst{}`, so it compares equal to a box
+// holding that constant.
+class ConstBox {
+public:
+    ConstBox() noexcept = default;
+    // Implicit, so that an operand is built straight from a constant.
+    ConstBox(AnyConst c) : ptr_(std::make_unique<AnyConst>(std::move(c))) {}
+    ConstBox(const ConstBox& other) : ptr_(other.ptr_ ? std::make_unique<AnyConst>(*other.ptr_) : nullptr) {}
+    ConstBox(ConstBox&&) noexcept = default;
+    ConstBox& operator=(const ConstBox& other) {
+        if (this != &other) *this = ConstBox(other);
+        return *this;
+    }
+    ConstBox& operator=(ConstBox&&) noexcept = default;
+    ~ConstBox() = default;
+
+    const AnyConst& get() const noexcept { return ptr_ ? *ptr_ : empty_value(); }
+    const AnyConst& operator*() const noexcept { return get(); }
+    const AnyConst* operator->() const noexcept { return &get(); }
+    // The held constant for modification; an empty box first takes `AnyConst{}`.
+    AnyConst& get_mut() {
+        if (!ptr_) ptr_ = std::make_unique<AnyConst>();
+        return *ptr_;
+    }
+
+    bool operator==(const ConstBox& other) const { return get() == other.get(); }
+
+private:
+    static const AnyConst& empty_value() noexcept;
+
+    std::unique_ptr<AnyConst> ptr_;
 };
 
 // Display of a function pointer (the FuncPtr case of AnyConst::fmt).

@@ -104,24 +104,69 @@ Void read_value(BorshReader& r, std::pair<A, B>& out) {
     KE_TRY(read_value(r, out.first));
     return read_value(r, out.second);
 }
-// A list: room for at most 4096 bytes' worth of elements is reserved before they
-// arrive; the vector grows as they do.
+// The fewest bytes one element of a list can take in the stored form: a lower
+// bound, so that a count times it never exceeds what the count's elements need.
+template <class T>
+struct MinEncodedSize {
+    static constexpr std::size_t value = 1;  // a tag or marker at least
+};
+template <>
+struct MinEncodedSize<std::uint32_t> {
+    static constexpr std::size_t value = 4;
+};
+template <>
+struct MinEncodedSize<Name> {
+    static constexpr std::size_t value = 4;
+};
+template <>
+struct MinEncodedSize<Label> {
+    static constexpr std::size_t value = 4;
+};
+template <>
+struct MinEncodedSize<Typeref> {
+    static constexpr std::size_t value = 16;
+};
+// A tag, then a register (4 bytes), a constant (more) or a type (16).
+template <>
+struct MinEncodedSize<Operand> {
+    static constexpr std::size_t value = 5;
+};
+// A tag, then a record: every record holds an operand or a destination register.
+template <>
+struct MinEncodedSize<KeInstr> {
+    static constexpr std::size_t value = 5;
+};
+template <class A, class B>
+struct MinEncodedSize<std::pair<A, B>> {
+    static constexpr std::size_t value = MinEncodedSize<A>::value + MinEncodedSize<B>::value;
+};
+
+// Most memory a list reserves up front on the word of its count, however much input
+// is at hand (a list larger than this grows as its elements arrive).
+constexpr std::size_t kMaxUpFrontListBytes = std::size_t{16} << 20;
+
+// A list. Room for the whole count is reserved when the bytes at hand could hold
+// that many elements; else for as many as they could hold (at least 4096 bytes'
+// worth), and the vector grows as further elements arrive. A forged count thus
+// never reserves more than the input present can fill, nor more than
+// kMaxUpFrontListBytes. Elements are read in place.
 template <class T>
 Void read_value(BorshReader& r, std::vector<T>& out) {
     auto count = r.u32();
     if (!count) return std::unexpected(std::move(count.error()));
     out.clear();
     constexpr std::size_t step = std::max<std::size_t>(1, BorshReader::kMaxListReserveBytes / sizeof(T));
-    out.reserve(std::min<std::size_t>(*count, step));
+    constexpr std::size_t cap = std::max<std::size_t>(step, kMaxUpFrontListBytes / sizeof(T));
+    const std::size_t fits = std::min(cap, r.buffered() / MinEncodedSize<T>::value);
+    out.reserve(std::min<std::size_t>(*count, std::max(step, fits)));
     for (std::uint32_t i = 0; i < *count; ++i) {
-        T item{};
-        KE_TRY(read_value(r, item));
-        out.push_back(std::move(item));
+        KE_TRY(read_value(r, out.emplace_back()));
     }
     return {};
 }
 
-// Ordered map: entries in any order; the last entry read for a key wins.
+// Ordered map: entries in any order; the last entry read for a key wins. Entries
+// written in ascending order go in at the end without a search.
 template <class K, class V>
 Void read_map(BorshReader& r, std::map<K, V>& out) {
     auto count = r.u32();
@@ -129,10 +174,16 @@ Void read_map(BorshReader& r, std::map<K, V>& out) {
     out.clear();
     for (std::uint32_t i = 0; i < *count; ++i) {
         K key{};
-        V value{};
         KE_TRY(read_value(r, key));
-        KE_TRY(read_value(r, value));
-        out.insert_or_assign(std::move(key), std::move(value));
+        const std::size_t before = out.size();
+        auto it = out.emplace_hint(out.end(), std::move(key), V{});
+        if (out.size() != before) {
+            KE_TRY(read_value(r, it->second));
+        } else {
+            V value{};
+            KE_TRY(read_value(r, value));
+            it->second = std::move(value);
+        }
     }
     return {};
 }
@@ -367,8 +418,18 @@ BorshResult<void> borsh_read(BorshReader& r, AnyConst& out) {
 }
 
 BorshResult<void> borsh_read(BorshReader& r, Operand& out) {
-    KE_TRY(read_alternative<Operand::variant>(r, out));
-    return std::visit([&](auto& o) { return borsh_read(r, o); }, static_cast<Operand::variant&>(out));
+    static_assert(std::variant_size_v<Operand::variant> == 3, "one case per operand kind");
+    auto t = r.tag(static_cast<std::uint8_t>(std::variant_size_v<Operand::variant>));
+    if (!t) return std::unexpected(std::move(t.error()));
+    Operand::variant& v = out;
+    switch (*t) {
+        case 0:
+            return borsh_read(r, v.emplace<0>());  // register
+        case 1:
+            return borsh_read(r, v.emplace<1>());  // constant
+        default:
+            return borsh_read(r, v.emplace<2>());  // undef type
+    }
 }
 
 // ---- instruction payloads ---------------------------------------------------------------
@@ -430,8 +491,16 @@ void borsh_write(BorshWriter& w, const KeInstr& v) {
 }
 
 BorshResult<void> borsh_read(BorshReader& r, KeInstr& out) {
-    KE_TRY(read_alternative<KeInstrVariant>(r, out));
-    return std::visit([&](auto& rec) { return read_record(r, rec); }, out.variant());
+    constexpr std::size_t n = std::variant_size_v<KeInstrVariant>;
+    auto t = r.tag(static_cast<std::uint8_t>(n));
+    if (!t) return std::unexpected(std::move(t.error()));
+    // One step per opcode: make the record, then read its fields into it.
+    static constexpr auto readers = []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<Void (*)(BorshReader&, KeInstr&), n>{+[](BorshReader& br, KeInstr& o) {
+            return read_record(br, o.variant().template emplace<I>());
+        }...};
+    }(std::make_index_sequence<n>{});
+    return readers[*t](r, out);
 }
 
 void borsh_write(BorshWriter& w, const KeTerminator& v) {
@@ -566,7 +635,10 @@ BorshResult<void> borsh_read(BorshReader& r, Module& out) {
         KE_TRY(take(r.uuid(), key));
         auto function = std::make_shared<Function>();
         KE_TRY(borsh_read(r, *function));
-        out.functions.insert_or_assign(key, std::move(function));
+        // Written in ascending order: the hint makes each insertion constant time.
+        const std::size_t before = out.functions.size();
+        auto it = out.functions.emplace_hint(out.functions.end(), key, function);
+        if (out.functions.size() == before) it->second = std::move(function);
     }
     return read_map(r, out.external_functions);
 }

@@ -50,6 +50,8 @@ void borsh_write(BorshWriter& w, const IConst& v);
 void borsh_write(BorshWriter& w, const FConst& v);
 void borsh_write(BorshWriter& w, const FunctionPointer& v);
 void borsh_write(BorshWriter& w, const AnyConst& v);
+// An immediate operand's box: the constant it holds.
+inline void borsh_write(BorshWriter& w, const ConstBox& v) { borsh_write(w, *v); }
 void borsh_write(BorshWriter& w, const Operand& v);
 void borsh_write(BorshWriter& w, const CallingConvention& v);
 void borsh_write(BorshWriter& w, const MetaProbOperand& v);
@@ -90,6 +92,7 @@ BorshResult<void> borsh_read(BorshReader& r, IConst& out);
 BorshResult<void> borsh_read(BorshReader& r, FConst& out);
 BorshResult<void> borsh_read(BorshReader& r, FunctionPointer& out);
 BorshResult<void> borsh_read(BorshReader& r, AnyConst& out);
+inline BorshResult<void> borsh_read(BorshReader& r, ConstBox& out) { return borsh_read(r, out.get_mut()); }
 BorshResult<void> borsh_read(BorshReader& r, Operand& out);
 BorshResult<void> borsh_read(BorshReader& r, CallingConvention& out);
 BorshResult<void> borsh_read(BorshReader& r, MetaProbOperand& out);

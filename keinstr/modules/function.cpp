@@ -1,15 +1,16 @@
 #include "keinstr/modules/function.hpp"
 
+#include <variant>
+
+#include "keinstr/modules/record_fields.hpp"
+#include "keinstr/modules/type_remap.hpp"
+
 namespace keinstr {
 
 namespace {
 
 void remap_optional(std::optional<Typeref>& t, const TypeMap& map) {
     if (t) remap_typeref(*t, map);
-}
-
-void remap_undef(Operand& operand, const TypeMap& map) {
-    if (Typeref* t = operand.as_undef()) remap_typeref(*t, map);
 }
 
 void add_type_variable(std::set<std::uint16_t>& out, const Typeref& t) {
@@ -46,18 +47,38 @@ void Function::generate_wildcard_types(std::set<std::uint16_t>& out) const {
     }
 }
 
-void Function::remap_types(const TypeMap& map) {
-    for (auto& [name, ty] : params) remap_typeref(ty, map);
-    remap_optional(return_type, map);
-    for (auto& [label, block] : body) {
+namespace {
+
+// The type fields an instruction's `referenced_types` yields (`ty` when present,
+// then `in_ty`) and the type of every undef operand of the function, through
+// `remap(Typeref&)`.
+template <class Remap>
+void remap_function(Function& f, const Remap& remap) {
+    for (auto& [name, ty] : f.params) remap(ty);
+    if (f.return_type) remap(*f.return_type);
+    for (auto& [label, block] : f.body) {
         for (auto& instr : block.instructions) {
-            instr.remap_types(map);
+            std::visit([&](auto& rec) { record_fields::for_each_type_field(rec, remap); }, instr.variant());
             // Typed undef operands name registry handles as well; leaving them
             // would keep handles of the registry the function came from.
-            for (Operand& operand : instr.operands_mut()) remap_undef(operand, map);
+            for (Operand& operand : instr.operands_mut()) {
+                if (Typeref* t = operand.as_undef()) remap(*t);
+            }
         }
-        if (Operand* operand = block.terminator.operand_mut()) remap_undef(*operand, map);
+        if (Operand* operand = block.terminator.operand_mut()) {
+            if (Typeref* t = operand->as_undef()) remap(*t);
+        }
     }
+}
+
+}  // namespace
+
+void Function::remap_types(const TypeMap& map) {
+    remap_function(*this, [&](Typeref& t) { remap_typeref(t, map); });
+}
+
+void remap_function_types(Function& function, const TypeRemapTable& table) {
+    remap_function(function, [&](Typeref& t) { table.remap(t); });
 }
 
 void ExternalFunction::remap_types(const TypeMap& map) {

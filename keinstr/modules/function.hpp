@@ -75,7 +75,7 @@ struct Function {
     // Control-flow graph over block labels (keinstr/modules/analyze.hpp).
     class FlowGraph derive_function_flow() const;
     // Register -> defining instruction position (keinstr/modules/analyze.hpp).
-    std::map<Name, struct InstructionPosition> derive_dest_map() const;
+    class DestMap derive_dest_map() const;
     // Graph and destination map of a shared function (keinstr/modules/analyze.hpp).
     static struct FunctionAnalysis analyze(std::shared_ptr<const Function> function);
 };

@@ -1,5 +1,7 @@
 #include "keinstr/modules/module.hpp"
 
+#include "keinstr/modules/type_remap.hpp"
+
 namespace keinstr {
 
 Module::Module() = default;
@@ -48,11 +50,12 @@ std::optional<FunctionPointer> Module::find_function_uuid_by_name(std::string_vi
 }
 
 void Module::remap_types(const TypeMap& map) {
+    const TypeRemapTable table(map);
     for (auto& [key, function] : functions) {
         if (!function) continue;
         // Copy on write: another holder must not see the rewrite.
         if (function.use_count() != 1) function = std::make_shared<Function>(*function);
-        function->remap_types(map);
+        remap_function_types(*function, table);
     }
     for (auto& [key, ext] : external_functions) ext.remap_types(map);
 }

@@ -1,10 +1,14 @@
 #include "keinstr/modules/verify.hpp"
 
+#include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "keinstr/modules/name_table.hpp"
+#include "keinstr/modules/record_fields.hpp"
+#include "keinstr/modules/uuid_table.hpp"
 
 namespace keinstr {
 
@@ -23,79 +27,120 @@ std::vector<std::string> wildcard_names(const std::set<std::uint16_t>& numbers) 
 // dense part of a NameSet: the front end numbers registers densely.
 std::size_t dense_name_limit(std::size_t defs) { return 2 * defs + 1024; }
 
-// Step 1: the type variables the function uses are exactly those it declares.
-VerifyResult check_wildcards(const Function& f) {
-    std::set<std::uint16_t> used;
-    f.generate_wildcard_types(used);
-    if (used != f.wildcard_types) {
-        return std::unexpected(Error{Error::UnsoundWildcardTypes{f.display_name(), wildcard_names(f.wildcard_types),
-                                                                 wildcard_names(used)}});
+// What one walk over the function finds for steps 1 to 5 (definitions) and for the
+// limits of step 7: each check keeps its first finding in the order the check alone
+// would meet it, so the findings are reported in step order afterwards.
+struct FirstWalk {
+    std::set<std::uint16_t> used_wildcards;
+    const KeInstr* first_meta = nullptr;
+    std::optional<Label> phi_not_first;
+    std::optional<Label> undefined_block;
+    std::optional<Name> redefined;
+    const std::pair<const Label, BasicBlock>* oversized_block = nullptr;
+};
+
+// The function pointers of one operand name functions of `module`: a function may
+// name itself before it is inserted. `internal` tells whether a UUID is a key of the
+// module's function map.
+template <class InternalLookup>
+VerifyResult check_function_pointer(const Module& module, const Function& function, const Operand& operand,
+                                    const InternalLookup& internal) {
+    const AnyConst* c = operand.as_imm();
+    const auto* ptr = c ? std::get_if<FunctionPointer>(c) : nullptr;
+    if (!ptr) return {};
+    if (ptr->kind == FunctionPointerKind::Internal) {
+        if (ptr->uuid == function.uuid || internal(ptr->uuid)) return {};
+        return std::unexpected(Error{Error::UndefinedInternalFunction{function.display_name(), ptr->uuid}});
+    }
+    if (!module.external_functions.contains(ptr->uuid)) {
+        return std::unexpected(Error{Error::UndefinedExternalFunction{function.display_name(), ptr->uuid}});
     }
     return {};
 }
 
-// Step 2: meta instructions only in meta-functions.
-VerifyResult check_meta(const Function& f) {
-    if (f.meta_function) return {};
-    for (const auto& [label, block] : f.body) {
-        for (const auto& instr : block.instructions) {
-            if (instr.is_meta()) {
-                return std::unexpected(Error{Error::MetaInstructionInRegularFunction{f.display_name(), instr.debug()}});
-            }
-        }
-    }
-    return {};
-}
+// The function's own rules; with `module`, then the function pointers of its
+// instructions (Module::verify_func), whose finding comes after every other.
+// `internal` tells whether a UUID names a function of `module`.
+template <class InternalLookup>
+VerifyResult verify_function(const Function& f, const Module* module, const InternalLookup& internal) {
+    std::size_t total_instructions = 0;
+    for (const auto& [label, block] : f.body) total_instructions += block.instructions.size();
 
-// Step 3: the phis of a block form an unbroken run at its start.
-VerifyResult check_phi_placement(const Function& f) {
-    for (const auto& [label, block] : f.body) {
-        bool past_phis = false;
-        for (const auto& instr : block.instructions) {
-            if (instr.op() != KeInstrOp::Phi) {
-                past_phis = true;
-            } else if (past_phis) {
-                return std::unexpected(Error{Error::PhiNotFirst{block.label}});
-            }
-        }
-    }
-    return {};
-}
-
-// Step 4: every terminator target is a block of the function.
-VerifyResult check_targets(const Function& f) {
-    const auto missing = [&](Label l) {
-        return std::unexpected(Error{Error::UndefinedBlock{l, f.display_name()}});
-    };
-    for (const auto& [label, block] : f.body) {
-        if (const auto* br = std::get_if<Branch>(&block.terminator)) {
-            if (!f.body.contains(br->true_label)) return missing(br->true_label);
-            if (!f.body.contains(br->false_label)) return missing(br->false_label);
-        } else if (const auto* jump = std::get_if<Jump>(&block.terminator)) {
-            if (!f.body.contains(jump->target)) return missing(jump->target);
-        }
-    }
-    return {};
-}
-
-// Steps 5 and 6: single definition, then every register use is defined somewhere.
-VerifyResult check_definitions(const Function& f, std::size_t total_instructions) {
+    // One walk: the type variables used (step 1), the first meta instruction (step 2),
+    // phi placement (step 3), terminator targets (step 4), single definition (step 5)
+    // and the size of each block (step 7).
+    FirstWalk walk;
     NameSet defined(dense_name_limit(f.params.size() + total_instructions));
     for (const auto& [name, ty] : f.params) {
-        if (!defined.insert(name)) return std::unexpected(Error{Error::SsaMultipleDefinitions{name}});
+        if (auto n = ty.type_variable_number()) walk.used_wildcards.insert(*n);
+        if (!defined.insert(name) && !walk.redefined) walk.redefined = name;
     }
-    for (const auto& [label, block] : f.body) {
+    const bool meta_allowed = f.meta_function;
+    for (const auto& entry : f.body) {
+        const BasicBlock& block = entry.second;
+        bool past_phis = false;
         for (const auto& instr : block.instructions) {
-            if (auto dest = instr.destination()) {
-                if (!defined.insert(*dest)) return std::unexpected(Error{Error::SsaMultipleDefinitions{*dest}});
+            // The type variables among the instruction's own types and its destination,
+            // in one look at the record.
+            const std::optional<Name> dest = std::visit(
+                [&](const auto& rec) {
+                    record_fields::for_each_type_field(rec, [&](const Typeref& t) {
+                        if (auto n = t.type_variable_number()) walk.used_wildcards.insert(*n);
+                    });
+                    return record_fields::destination(rec);
+                },
+                instr.variant());
+            const KeInstrOp op = instr.op();
+            if (!meta_allowed && !walk.first_meta && is_meta(op)) walk.first_meta = &instr;
+            if (op != KeInstrOp::Phi) {
+                past_phis = true;
+            } else if (past_phis && !walk.phi_not_first) {
+                walk.phi_not_first = block.label;
+            }
+            if (dest && !defined.insert(*dest) && !walk.redefined) walk.redefined = *dest;
+        }
+        if (!walk.undefined_block) {
+            if (const auto* br = std::get_if<Branch>(&block.terminator)) {
+                if (!f.body.contains(br->true_label)) {
+                    walk.undefined_block = br->true_label;
+                } else if (!f.body.contains(br->false_label)) {
+                    walk.undefined_block = br->false_label;
+                }
+            } else if (const auto* jump = std::get_if<Jump>(&block.terminator)) {
+                if (!f.body.contains(jump->target)) walk.undefined_block = jump->target;
             }
         }
+        if (!walk.oversized_block && block.instructions.size() > kMaxBlockInstructions) walk.oversized_block = &entry;
     }
+
+    // Step 1: the type variables the function uses are exactly those it declares.
+    if (walk.used_wildcards != f.wildcard_types) {
+        return std::unexpected(Error{Error::UnsoundWildcardTypes{f.display_name(), wildcard_names(f.wildcard_types),
+                                                                 wildcard_names(walk.used_wildcards)}});
+    }
+    // Step 2: meta instructions only in meta-functions.
+    if (walk.first_meta) {
+        return std::unexpected(
+            Error{Error::MetaInstructionInRegularFunction{f.display_name(), walk.first_meta->debug()}});
+    }
+    // Step 3: the phis of a block form an unbroken run at its start.
+    if (walk.phi_not_first) return std::unexpected(Error{Error::PhiNotFirst{*walk.phi_not_first}});
+    // Step 4: every terminator target is a block of the function.
+    if (walk.undefined_block) return std::unexpected(Error{Error::UndefinedBlock{*walk.undefined_block, f.display_name()}});
+    // Step 5: single definition.
+    if (walk.redefined) return std::unexpected(Error{Error::SsaMultipleDefinitions{*walk.redefined}});
+
+    // Step 6: every register use is defined somewhere. The same walk notes the first
+    // function pointer that names no function of the module.
+    std::optional<Error> bad_pointer;
     for (const auto& [label, block] : f.body) {
         for (const auto& instr : block.instructions) {
             for (const Operand& operand : instr.operands()) {
-                const Name* reg = operand.as_reg();
-                if (reg && !defined.contains(*reg)) return std::unexpected(Error{Error::UndefinedName{*reg}});
+                if (const Name* reg = operand.as_reg()) {
+                    if (!defined.contains(*reg)) return std::unexpected(Error{Error::UndefinedName{*reg}});
+                } else if (module && !bad_pointer) {
+                    if (auto r = check_function_pointer(*module, f, operand, internal); !r) bad_pointer = std::move(r.error());
+                }
             }
         }
         if (const Operand* operand = block.terminator.operand()) {
@@ -103,20 +148,15 @@ VerifyResult check_definitions(const Function& f, std::size_t total_instructions
             if (reg && !defined.contains(*reg)) return std::unexpected(Error{Error::UndefinedName{*reg}});
         }
     }
-    return {};
-}
 
-// Steps 7 to 10: the limits.
-VerifyResult check_limits(const Function& f, std::size_t total_instructions) {
+    // Steps 7 to 10: the limits.
     if (f.body.size() > kMaxBasicBlocks) {
         return std::unexpected(Error{Error::TooManyBasicBlocks{f.display_name(), f.body.size(), kMaxBasicBlocks}});
     }
-    for (const auto& [label, block] : f.body) {
-        if (block.instructions.size() > kMaxBlockInstructions) {
-            return std::unexpected(Error{Error::TooManyBlockInstructions{label, f.display_name(),
-                                                                         block.instructions.size(),
-                                                                         kMaxBlockInstructions}});
-        }
+    if (walk.oversized_block) {
+        const auto& [label, block] = *walk.oversized_block;
+        return std::unexpected(Error{Error::TooManyBlockInstructions{label, f.display_name(), block.instructions.size(),
+                                                                     kMaxBlockInstructions}});
     }
     if (total_instructions > kMaxFunctionInstructions) {
         return std::unexpected(
@@ -129,42 +169,24 @@ VerifyResult check_limits(const Function& f, std::size_t total_instructions) {
         return std::unexpected(
             Error{Error::TooManyWildcardTypes{f.display_name(), f.wildcard_types.size(), kMaxWildcardTypes}});
     }
+    // The entry block is checked last.
+    if (!f.body.contains(Label{0})) return std::unexpected(Error{Error::MissingEntryBlock{}});
+    if (bad_pointer) return std::unexpected(std::move(*bad_pointer));
     return {};
 }
+
+const auto kNoModule = [](const Uuid&) { return false; };
 
 }  // namespace
 
-std::expected<void, Error> Function::verify() const {
-    std::size_t total_instructions = 0;
-    for (const auto& [label, block] : body) total_instructions += block.instructions.size();
-
-    if (auto r = check_wildcards(*this); !r) return r;
-    if (auto r = check_meta(*this); !r) return r;
-    if (auto r = check_phi_placement(*this); !r) return r;
-    if (auto r = check_targets(*this); !r) return r;
-    if (auto r = check_definitions(*this, total_instructions); !r) return r;
-    if (auto r = check_limits(*this, total_instructions); !r) return r;
-    // The entry block is checked last.
-    if (!body.contains(Label{0})) return std::unexpected(Error{Error::MissingEntryBlock{}});
-    return {};
-}
+std::expected<void, Error> Function::verify() const { return verify_function(*this, nullptr, kNoModule); }
 
 std::expected<void, Error> Module::verify_func(const Function& function) const {
+    const auto internal = [&](const Uuid& u) { return functions.contains(u); };
     for (const auto& [label, block] : function.body) {
         for (const auto& instr : block.instructions) {
             for (const Operand& operand : instr.operands()) {
-                const AnyConst* c = operand.as_imm();
-                const auto* ptr = c ? std::get_if<FunctionPointer>(c) : nullptr;
-                if (!ptr) continue;
-                if (ptr->kind == FunctionPointerKind::Internal) {
-                    // A function may name itself before it is inserted.
-                    if (ptr->uuid == function.uuid || functions.contains(ptr->uuid)) continue;
-                    return std::unexpected(
-                        Error{Error::UndefinedInternalFunction{function.display_name(), ptr->uuid}});
-                }
-                if (!external_functions.contains(ptr->uuid)) {
-                    return std::unexpected(Error{Error::UndefinedExternalFunction{function.display_name(), ptr->uuid}});
-                }
+                if (auto r = check_function_pointer(*this, function, operand, internal); !r) return r;
             }
         }
     }
@@ -172,10 +194,13 @@ std::expected<void, Error> Module::verify_func(const Function& function) const {
 }
 
 std::expected<void, Error> Module::verify() const {
+    // The module's function UUIDs, hashed once for every function pointer of every function.
+    UuidTable<char> keys(functions.size());
+    for (const auto& [uuid, function] : functions) keys.try_emplace(uuid, 0);
+    const auto internal = [&](const Uuid& u) { return keys.contains(u); };
     for (const auto& [uuid, function] : functions) {
         if (!function) continue;
-        if (auto r = function->verify(); !r) return r;
-        if (auto r = verify_func(*function); !r) return r;
+        if (auto r = verify_function(*function, this, internal); !r) return r;
     }
     return {};
 }

@@ -320,6 +320,11 @@ public:
     // Bytes consumed by reads so far.
     std::uint64_t position() const noexcept { return consumed_; }
 
+    // Bytes that can be read without asking the source: all that is left of a span, or
+    // what the buffer still holds of a source's data. These bytes are known to exist,
+    // so they bound the elements a count may be trusted for before they are read.
+    std::size_t buffered() const noexcept { return static_cast<std::size_t>(end_ - cur_); }
+
 private:
     template <class T>
     BorshResult<T> get_le() {

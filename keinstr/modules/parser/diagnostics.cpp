@@ -20,8 +20,8 @@ ParserError to_parser_error(const Finding& finding, std::span<const Span> spans,
 
     ParserError out{std::nullopt, source_len, source_len, finding.message};
     if (s >= n) return out;  // at the end of the input
-    out.start = std::min(spans[s].start, source_len);
-    out.end = e >= 1 ? std::min(spans[e - 1].end, source_len) : out.start;
+    out.start = std::min<std::size_t>(spans[s].start, source_len);
+    out.end = e >= 1 ? std::min<std::size_t>(spans[e - 1].end, source_len) : out.start;
     if (out.end < out.start) out.end = out.start;
     return out;
 }

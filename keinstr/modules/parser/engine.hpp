@@ -71,6 +71,7 @@
 #include <vector>
 
 #include "keinstr/modules/enums.hpp"
+#include "keinstr/modules/instr.hpp"
 #include "keinstr/modules/parser/expected.hpp"
 #include "keinstr/modules/parser/instr_pieces.hpp"
 #include "keinstr/modules/parser/keywords.hpp"
@@ -262,10 +263,13 @@ public:
     const Furthest& furthest() const noexcept { return furthest_; }
     Furthest& furthest() noexcept { return furthest_; }
 
-    // Scratch areas of the type rule and of the instruction line (their capacity
-    // is reused from one use to the next).
+    // Scratch areas of the type rule, of the instruction line and of a block's
+    // instructions (their capacity is reused from one use to the next). The block
+    // scratch is used as a stack: a rule appends above the size it found and
+    // gives that size back when it is done.
     TypeScratch& type_scratch() noexcept { return type_scratch_; }
     InstrPieces& instr_scratch() noexcept { return instr_scratch_; }
+    std::vector<KeInstr>& block_scratch() noexcept { return block_scratch_; }
 
 private:
     std::span<const Token> tokens_;
@@ -275,6 +279,7 @@ private:
     Furthest furthest_;
     TypeScratch type_scratch_;
     InstrPieces instr_scratch_;
+    std::vector<KeInstr> block_scratch_;
 };
 
 // Any token of kind `k` (the rule the grammar labels "token K").

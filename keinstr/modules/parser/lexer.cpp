@@ -121,9 +121,11 @@ public:
     LexOutput run() {
         TokenList list;
         store_ = list.store.get();
-        // Typical sources hold a token every three to four bytes.
-        list.tokens.reserve(s_.size() / 3 + 16);
-        list.spans.reserve(s_.size() / 3 + 16);
+        // Typical sources hold a token every three to four bytes; reserving
+        // for one every three leaves room without touching the unused part.
+        const std::size_t estimate = s_.size() / 3 + 16;
+        list.tokens.reserve(estimate);
+        list.spans.reserve(estimate);
 
         std::size_t pos = 0;
         while (pos < s_.size()) {
@@ -491,7 +493,16 @@ private:
 
 }  // namespace
 
-LexOutput lex(std::string_view source) { return Scanner(source).run(); }
+LexOutput lex(std::string_view source) {
+    if (source.size() > kMaxSourceBytes) {
+        LexOutput out;
+        out.errors.push_back(LexError{Span{0, 1},
+                                      fmt::format("source of {} bytes is too large to lex (at most {} bytes)",
+                                                  source.size(), kMaxSourceBytes)});
+        return out;
+    }
+    return Scanner(source).run();
+}
 
 ParserError to_parser_error(const LexError& e) {
     return ParserError{std::nullopt, e.span.start, e.span.end, e.message};

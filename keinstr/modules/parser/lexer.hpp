@@ -46,7 +46,11 @@ struct LexOutput {
     bool ok() const noexcept { return tokens.has_value() && errors.empty(); }
 };
 
-// Lexes the whole source.
+// The longest source the lexer accepts: offsets are kept in 32 bits.
+inline constexpr std::size_t kMaxSourceBytes = 0xFFFF'FFFFu;
+
+// Lexes the whole source. A source longer than `kMaxSourceBytes` gives no
+// tokens and one finding over its first byte.
 LexOutput lex(std::string_view source);
 
 // Labels of the lexer's rules, as expected/found findings name them.

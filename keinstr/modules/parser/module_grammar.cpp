@@ -1,6 +1,8 @@
 #include "keinstr/modules/parser/module_grammar.hpp"
 
 #include <array>
+#include <cstddef>
+#include <iterator>
 #include <utility>
 
 #include <fmt/format.h>
@@ -107,7 +109,9 @@ bool block_parser(Parser& p, std::map<Label, BasicBlock>& body) {
         const auto label = label_parser(p);
         if (!label) return false;
         // A second block under a label would silently drop the first one's
-        // statements: report it where the label is written again.
+        // statements: report it where the label is written again, in the words of
+        // the catalogue's duplicate-label error but with the label as written
+        // (the user never sees its number).
         const bool duplicate = body.contains(*label);
         if (duplicate) {
             p.emit(TokenRange{label_pos, label_pos + 1},
@@ -117,19 +121,33 @@ bool block_parser(Parser& p, std::map<Label, BasicBlock>& body) {
         if (!p.punct(K::Colon)) return false;
         optional_newline(p);
 
-        std::vector<KeInstr> instructions;
+        // The instructions gather in the parser's scratch (whose capacity stays
+        // from block to block) and move into a vector of exactly their number.
+        std::vector<KeInstr>& scratch = p.block_scratch();
+        const std::size_t base = scratch.size();
         p.separated(K::Newline, [&]() -> bool {
             auto instr = parse_instruction(p);
             if (!instr) return false;
-            instructions.push_back(std::move(*instr));
+            scratch.push_back(std::move(*instr));
             return true;
         });
+        const auto give_back = [&] { scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(base), scratch.end()); };
         optional_newline(p);
         auto terminator = parse_terminator(p);
-        if (!terminator) return false;
+        if (!terminator) {
+            give_back();
+            return false;
+        }
         optional_newline(p);
 
-        if (!duplicate) body.emplace(*label, BasicBlock{*label, std::move(instructions), std::move(*terminator)});
+        if (!duplicate) {
+            std::vector<KeInstr> instructions;
+            instructions.reserve(scratch.size() - base);
+            instructions.insert(instructions.end(), std::make_move_iterator(scratch.begin() + static_cast<std::ptrdiff_t>(base)),
+                                std::make_move_iterator(scratch.end()));
+            body.emplace(*label, BasicBlock{*label, std::move(instructions), std::move(*terminator)});
+        }
+        give_back();
         return true;
     });
 }

@@ -121,7 +121,7 @@ std::string optional_name_debug(const std::optional<std::string>& name) {
 // that the placeholder stands for.
 void replace_placeholders(Function& f, const std::unordered_map<Uuid, Uuid>& replacement) {
     const auto replace = [&](Operand& operand) {
-        auto* constant = std::get_if<AnyConst>(&operand);
+        AnyConst* constant = operand.as_imm_mut();
         if (!constant) return;
         auto* pointer = std::get_if<FunctionPointer>(constant);
         if (!pointer || pointer->kind != FunctionPointerKind::Internal) return;

@@ -77,12 +77,18 @@ std::string_view token_kind_name(TokenDiscriminants k) noexcept;
 std::string_view token_kind_label(TokenDiscriminants k) noexcept;
 inline Pattern token_kind_pattern(TokenDiscriminants k) noexcept { return Pattern::label(token_kind_label(k)); }
 
-// Half-open range of byte offsets into the source.
+// Half-open range of byte offsets into the source. Offsets are kept in 32 bits
+// (the lexer refuses sources of 4 GiB or more), so a token's span costs 8 bytes.
 struct Span {
-    std::size_t start = 0;
-    std::size_t end = 0;
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    constexpr Span() noexcept = default;
+    // Both offsets must be below 4 GiB.
+    constexpr Span(std::size_t s, std::size_t e) noexcept
+        : start(static_cast<std::uint32_t>(s)), end(static_cast<std::uint32_t>(e)) {}
     constexpr bool operator==(const Span&) const = default;
 };
+static_assert(sizeof(Span) == 8);
 
 // The segments of a variant list, iterated in order.
 class Variants {

@@ -43,7 +43,7 @@ CheckResult operands_have_type(TypeChecker& c, const KeInstr& instr, Typeref d, 
 // shape match the result.
 CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const Operand& lhs,
                           const Operand& rhs, bool floating) {
-    const TypeShape ds = c.shape(d);
+    const TypeShape& ds = c.shape(d);
     if (!ds.is_i1() && !ds.lane_is_i1()) {
         return std::unexpected(c.mismatch(instr, std::string(type_label::kI1OrI1Vector), c.text(d)));
     }

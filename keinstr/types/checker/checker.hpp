@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <expected>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@
 #include "keinstr/modules/operand.hpp"
 #include "keinstr/modules/symbols.hpp"
 #include "keinstr/modules/terminator.hpp"
+#include "keinstr/modules/uuid_table.hpp"
 #include "keinstr/types/checker/type_shape.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/utils/error.hpp"
@@ -82,9 +84,11 @@ public:
     Typeref intern_ptr();
     Typeref intern_lane(const PrimaryBasicType& lane);
 
-    // Shape of a type, cached for the run when the type is registered.
+    // Shape of a type, cached for the run when the type is registered. The reference
+    // stays valid for the whole run.
     const TypeShape& shape(Typeref t);
-    // The element `index` of a struct, when it has one.
+    // The element `index` of a struct, when it has one. The elements of a registered
+    // struct are cached for the run.
     std::optional<Typeref> struct_element(Typeref t, std::size_t index);
 
     std::string text(Typeref t) const;                // the registry's text of a type
@@ -113,25 +117,18 @@ public:
     CheckResult check_memory_and_misc(const KeInstr& instr);  // memory, aggregate, call, cast, phi, select
 
 private:
-    // Hash of a handle for the run's caches: both halves of the UUID folded.
-    struct TyperefHash {
-        std::size_t operator()(const Typeref& t) const noexcept {
-            std::uint64_t a = 0;
-            std::uint64_t b = 0;
-            for (int k = 0; k < 8; ++k) {
-                a = (a << 8) | t.uuid.bytes[k];
-                b = (b << 8) | t.uuid.bytes[8 + k];
-            }
-            const std::uint64_t x = (a ^ (b * 0x9E3779B97F4A7C15ull)) * 0xC2B2AE3D27D4EB4Full;
-            return static_cast<std::size_t>(x ^ (x >> 29));
-        }
-    };
-
     const TypeRegistry& registry_;
     std::vector<std::optional<Typeref>> dense_;
     std::unordered_map<std::uint32_t, Typeref> sparse_;
-    std::unordered_map<Typeref, TypeShape, TyperefHash> shapes_;
+    // Shapes of registered types met so far; the deque keeps handed-out references valid.
+    UuidTable<const TypeShape*> shape_index_;
+    std::deque<TypeShape> shapes_;
+    // Interned integer types by width; the last one asked for is kept at hand.
     std::unordered_map<std::uint32_t, Typeref> ints_;
+    std::optional<std::pair<std::uint32_t, Typeref>> last_int_;
+    // Elements of registered structs met by struct_element.
+    UuidTable<const std::vector<Typeref>*> element_index_;
+    std::deque<std::vector<Typeref>> elements_;
     std::array<std::optional<Typeref>, kFTypeCount> floats_{};
     std::optional<Typeref> ptr_;
 };

@@ -23,7 +23,7 @@ std::expected<Typeref, Error> walk_aggregate(TypeChecker& c, const KeInstr& inst
                                              const std::vector<std::uint32_t>& indices) {
     Typeref current = start;
     for (const std::uint32_t index : indices) {
-        const TypeShape s = c.shape(current);
+        const TypeShape& s = c.shape(current);
         switch (s.kind) {
             case Kind::Struct: {
                 if (index >= s.count) return std::unexpected(c.out_of_bounds(instr, index, current, s.count));
@@ -76,7 +76,7 @@ CheckResult check_getelementptr(TypeChecker& c, const KeInstr& instr, const MGet
     Typeref current = r.in_ty;
     for (std::size_t i = 1; i < r.indices.size(); ++i) {
         const Operand& index = r.indices[i];
-        const TypeShape s = c.shape(current);
+        const TypeShape& s = c.shape(current);
         switch (s.kind) {
             case Kind::Struct: {
                 const auto value = struct_index_literal(index);
@@ -121,8 +121,8 @@ std::uint32_t element_bit_width(const CastElement& e) { return e.is_int() ? e.bi
 
 CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
     KE_TRY_TYPE(v, c.operand_type(r.value));
-    const TypeShape vs = c.shape(v);
-    const TypeShape ds = c.shape(r.ty);
+    const TypeShape& vs = c.shape(v);
+    const TypeShape& ds = c.shape(r.ty);
     if (!vs.same_shape(ds)) {
         return std::unexpected(c.mismatch(
             instr, ds.is_vector() ? type_label::any_vector(ds.size) : std::string(type_label::kAnyScalar), c.text(v)));

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "keinstr/modules/fmt/printer.hpp"
+#include "keinstr/modules/record_fields.hpp"
 #include "keinstr/types/checker/checker.hpp"
 
 namespace keinstr {
@@ -50,10 +51,16 @@ std::expected<Typeref, Error> TypeChecker::operand_type(const Operand& op) {
 }
 
 Typeref TypeChecker::intern_int(std::uint32_t bits) {
+    if (last_int_ && last_int_->first == bits) return last_int_->second;
     const auto it = ints_.find(bits);
-    if (it != ints_.end()) return it->second;
-    const Typeref t = registry_.search_or_insert(int_type(bits));
-    ints_.emplace(bits, t);
+    Typeref t;
+    if (it != ints_.end()) {
+        t = it->second;
+    } else {
+        t = registry_.search_or_insert(int_type(bits));
+        ints_.emplace(bits, t);
+    }
+    last_int_.emplace(bits, t);
     return t;
 }
 
@@ -76,21 +83,31 @@ Typeref TypeChecker::intern_lane(const PrimaryBasicType& lane) {
 }
 
 const TypeShape& TypeChecker::shape(Typeref t) {
-    const auto it = shapes_.find(t);
-    if (it != shapes_.end()) return it->second;
+    if (const TypeShape* const* cached = shape_index_.find(t.uuid)) return **cached;
     TypeShape s = describe_type(registry_, t);
     if (!s.is_known()) {
         // Not cached: the handle may be registered later by another holder.
         static const TypeShape unknown{};
         return unknown;
     }
-    return shapes_.emplace(t, std::move(s)).first->second;
+    const TypeShape& kept = shapes_.emplace_back(std::move(s));
+    shape_index_.try_emplace(t.uuid, &kept);
+    return kept;
 }
 
 std::optional<Typeref> TypeChecker::struct_element(Typeref t, std::size_t index) {
-    const TypeShape s = describe_type(registry_, t, index);
-    if (s.kind != TypeShape::Kind::Struct || index >= s.count) return std::nullopt;
-    return s.element;
+    const std::vector<Typeref>* elements = nullptr;
+    if (const auto* cached = element_index_.find(t.uuid)) {
+        elements = *cached;
+    } else {
+        auto found = struct_elements(registry_, t);
+        // Not cached unless a registered struct: the handle may be registered later.
+        if (!found) return std::nullopt;
+        elements = &elements_.emplace_back(std::move(*found));
+        element_index_.try_emplace(t.uuid, elements);
+    }
+    if (index >= elements->size()) return std::nullopt;
+    return (*elements)[index];
 }
 
 std::string TypeChecker::text(Typeref t) const { return registry_.fmt(t).to_string(); }
@@ -132,6 +149,20 @@ CheckResult TypeChecker::check_terminator(const KeTerminator& term, const std::o
     return {};  // jump and trap
 }
 
+namespace {
+
+// The destination register and its type (`destination` and `destination_type`) in
+// one look at the record.
+std::pair<std::optional<Name>, std::optional<Typeref>> destination_and_type(const KeInstr& instr) {
+    return std::visit(
+        [](const auto& rec) {
+            return std::pair{record_fields::destination(rec), record_fields::destination_type(rec)};
+        },
+        instr.variant());
+}
+
+}  // namespace
+
 std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<const std::pair<Name, Typeref>> params,
                                       const std::map<Label, BasicBlock>& blocks,
                                       const std::optional<Typeref>& return_type) {
@@ -146,9 +177,8 @@ std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<co
     // Destinations first, so an operand may name a register defined further on.
     for (const auto& [label, block] : blocks) {
         for (const KeInstr& instr : block.instructions) {
-            const std::optional<Name> dest = instr.destination();
+            const auto [dest, ty] = destination_and_type(instr);
             if (!dest) continue;
-            const std::optional<Typeref> ty = instr.destination_type();
             if (!ty) {
                 // A result without a type: no well-formed record has one.
                 return std::unexpected(

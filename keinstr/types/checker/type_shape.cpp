@@ -85,6 +85,14 @@ TypeShape describe_type(const TypeRegistry& registry, Typeref t, std::size_t ele
     return s;
 }
 
+std::optional<std::vector<Typeref>> struct_elements(const TypeRegistry& registry, Typeref t) {
+    const auto handle = registry.get(t);
+    if (!handle) return std::nullopt;
+    const auto* st = std::get_if<StructType>(&handle->get());
+    if (!st) return std::nullopt;
+    return st->elements;
+}
+
 AnyType lane_as_type(const PrimaryBasicType& lane) {
     return std::visit([](const auto& l) { return AnyType{PrimaryType{l}}; },
                       static_cast<const PrimaryBasicType::variant&>(lane));

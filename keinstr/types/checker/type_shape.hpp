@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "keinstr/types/registry.hpp"
 #include "keinstr/types/types.hpp"
@@ -73,6 +74,10 @@ struct CastElement {
 // When `element_index` names an element of a struct, `element` receives that element.
 TypeShape describe_type(const TypeRegistry& registry, Typeref t,
                         std::size_t element_index = std::numeric_limits<std::size_t>::max());
+
+// The elements of `t` when it is a registered struct (copied out; the read handle is
+// dropped on return).
+std::optional<std::vector<Typeref>> struct_elements(const TypeRegistry& registry, Typeref t);
 
 // The largest valid index of an aggregate with `count` elements. An aggregate without
 // elements has no valid index; its largest index saturates at 0 instead of wrapping.

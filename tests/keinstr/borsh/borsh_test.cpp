@@ -357,6 +357,21 @@ TEST(Borsh, SourceFailures) {
     }
 }
 
+TEST(Borsh, BufferedCountsOnlyBytesAtHand) {
+    const Bytes data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    BorshReader span_reader(data);
+    EXPECT_EQ(span_reader.buffered(), 10u);
+    ASSERT_TRUE(span_reader.u32());
+    EXPECT_EQ(span_reader.buffered(), 6u);
+    // A source: nothing before the first pull, then what the last pull left over.
+    BorshReader r(chunked_source(data, 3), 16);
+    EXPECT_EQ(r.buffered(), 0u);
+    EXPECT_EQ(r.u8(), 1);
+    EXPECT_EQ(r.buffered(), 2u);
+    ASSERT_TRUE(r.u32());
+    EXPECT_EQ(r.buffered(), 1u);
+}
+
 TEST(Borsh, OrderedCollectionsFromAnyOrder) {
     // Map entries descending with key 1 twice: sorted, the later entry wins.
     Bytes in = {3, 0, 0, 0, 5, 'x', 1, 'y', 1, 'z',

@@ -425,6 +425,33 @@ TEST(BorshIr, TruncationAtEveryOffset) {
     EXPECT_EQ(*m, sample);
 }
 
+// Lists longer than the up-front allowance (blocks of thousands of instructions, long
+// operand lists) read back whole from a span and from a source in small pulls.
+TEST(BorshIr, LongListsReadBackFromSpansAndSources) {
+    Function f = rich_function(0x41);
+    BasicBlock& entry = f.body.at(Label{0});
+    const std::vector<KeInstr> one_of_each = entry.instructions;
+    for (int i = 0; i < 300; ++i) entry.instructions.insert(entry.instructions.end(), one_of_each.begin(), one_of_each.end());
+    std::vector<Operand> args(5000, reg(3));
+    entry.instructions.push_back(Invoke{reg(1), args, Name{99}, tref(0x10), std::nullopt});
+    const Bytes data = encode(f);
+    auto from_span = decode_all<Function>(data);
+    ASSERT_TRUE(from_span.has_value()) << from_span.error().to_string();
+    EXPECT_EQ(*from_span, f);
+    for (const std::size_t pull : {std::size_t{5}, std::size_t{4096}}) {
+        std::size_t at = 0;
+        BorshReader r([&](std::span<std::uint8_t> dst) -> BorshResult<std::size_t> {
+            const std::size_t n = std::min({dst.size(), pull, data.size() - at});
+            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, dst.begin());
+            at += n;
+            return n;
+        }, 1024);
+        auto from_source = borsh_read<Function>(r);
+        ASSERT_TRUE(from_source.has_value()) << from_source.error().to_string();
+        EXPECT_EQ(*from_source, f);
+    }
+}
+
 TEST(BorshIr, ForgedCountsEndAtTheEndOfInput) {
     const std::string eof = "Unexpected length of input";
     const Bytes huge = bytes({0xFF, 0xFF, 0xFF, 0xFF});
@@ -434,6 +461,11 @@ TEST(BorshIr, ForgedCountsEndAtTheEndOfInput) {
     append(gep, reg_bytes(1));
     append(gep, huge);
     EXPECT_EQ(decode_error<KeInstr>(gep), eof);
+    // A block announcing 2^32-1 instructions, followed by zeros that read as some of them.
+    Bytes block(4, 0);
+    append(block, huge);
+    block.resize(block.size() + 65536, 0);
+    EXPECT_EQ(decode_error<BasicBlock>(block), eof);
     // A module of 2^32-1 functions.
     EXPECT_EQ(decode_error<Module>(huge), eof);
     // A name of 2^32-1 bytes.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "keinstr/modules/borsh_ir.hpp"
+#include "keinstr/modules/record_fields.hpp"
 #include "tests/keinstr/borsh_ir/samples.hpp"
 
 namespace keinstr {
@@ -115,6 +116,53 @@ TEST(BorshModule, DecodedFunctionsAreHeldByTheModuleAlone) {
     // Remapped in place: no copy was needed.
     EXPECT_EQ(back->functions.at(uuid_of(0x40)).get(), before);
     EXPECT_EQ(before->params[0].second, to);
+}
+
+// The module's remapping (one hashed table for all functions) and the function's own
+// rewrite the same fields as each instruction's remap_types, plus the undef operands.
+TEST(BorshModule, RemapAgreesWithTheInstructionsOwnRemap) {
+    const TypeMap map = {{tref(0x10), tref(0x71)}, {tref(0x20), tref(0x72)}, {tref(0x30), tref(0x73)}};
+    Function expected = rich_function(0x40);
+    for (auto& [label, block] : expected.body) {
+        for (KeInstr& instr : block.instructions) {
+            instr.remap_types(map);
+            for (Operand& op : instr.operands_mut()) {
+                if (Typeref* t = op.as_undef()) remap_typeref(*t, map);
+            }
+        }
+    }
+    expected.params[0].second = tref(0x71);
+    expected.return_type = tref(0x72);
+    ASSERT_NE(expected, rich_function(0x40));
+
+    Module m;
+    m.insert_function(rich_function(0x40));
+    m.remap_types(map);
+    EXPECT_EQ(*m.functions.at(uuid_of(0x40)), expected);
+
+    Function f = rich_function(0x40);
+    f.remap_types(map);
+    EXPECT_EQ(f, expected);
+}
+
+// The passes that read fields straight from the records see what the accessors give.
+TEST(BorshModule, RecordFieldReadersAgreeWithTheAccessors) {
+    std::vector<KeInstr> instrs = every_instruction();
+    instrs.push_back(Invoke{reg(1), {}, std::nullopt, std::nullopt, std::nullopt});
+    instrs.push_back(Invoke{reg(1), {}, Name{4}, std::nullopt, std::nullopt});
+    for (const KeInstr& instr : instrs) {
+        SCOPED_TRACE(instr.debug());
+        std::visit(
+            [&](const auto& rec) {
+                EXPECT_EQ(record_fields::destination(rec), instr.destination());
+                EXPECT_EQ(record_fields::destination_type(rec), instr.destination_type());
+                std::vector<Typeref> types;
+                record_fields::for_each_type_field(rec, [&](const Typeref& t) { types.push_back(t); });
+                const TypeList expected = instr.referenced_types();
+                EXPECT_EQ(types, std::vector<Typeref>(expected.begin(), expected.end()));
+            },
+            instr.variant());
+    }
 }
 
 TEST(BorshModule, WriterFailures) {

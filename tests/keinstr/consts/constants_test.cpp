@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "keinstr/consts/constants.hpp"
 #include "keinstr/modules/operand.hpp"
 #include "keinstr/types/registry.hpp"
@@ -91,6 +93,57 @@ TEST(Operand, Display) {
         {Operand::undef(Typeref::type_variable(1)), &reg, "B undef"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.op.fmt_with(c.registry), c.text);
+}
+
+TEST(ConstBox, BehavesAsAValue) {
+    static_assert(std::is_nothrow_move_constructible_v<ConstBox> && std::is_nothrow_move_assignable_v<ConstBox>);
+    static_assert(std::is_nothrow_move_constructible_v<Operand> && std::is_nothrow_move_assignable_v<Operand>);
+    const AnyConst big = IConst{IType{200}, BigInt(1) << 190};
+
+    // Copies are deep: changing one leaves the other as it was.
+    ConstBox a(big);
+    ConstBox b(a);
+    std::get<IConst>(b.get_mut()).value += 1;
+    EXPECT_EQ(*a, big);
+    EXPECT_NE(a, b);
+    b = a;
+    EXPECT_EQ(b, a);
+    EXPECT_NE(&*b, &*a);
+    const ConstBox& same = b;
+    b = same;  // self-assignment keeps the value
+    EXPECT_EQ(*b, big);
+
+    // Equality compares the held constants, not their addresses.
+    EXPECT_EQ(ConstBox(dec(FType::Fp64, "2.5")), ConstBox(dec(FType::Fp64, "2.50")));
+    EXPECT_NE(ConstBox(FunctionPointer::internal(kU)), ConstBox(FunctionPointer::external(kU)));
+
+    // A moved-from or default box reads as the default constant, and can be refilled.
+    ConstBox c(std::move(a));
+    EXPECT_EQ(*c, big);
+    EXPECT_EQ(*a, AnyConst{});
+    EXPECT_EQ(a, ConstBox(AnyConst{}));
+    EXPECT_EQ(ConstBox{}, a);
+    a.get_mut() = FunctionPointer::internal(kU);
+    EXPECT_EQ(a->debug(), "FuncPtr(Internal(" + kUs + "))");
+    a = ConstBox{};
+    EXPECT_EQ(*a, AnyConst{});
+}
+
+TEST(Operand, ImmediatesAreIndependentValues) {
+    const Operand original = Operand::imm(FunctionPointer::internal(kU));
+    Operand copy = original;
+    ASSERT_EQ(copy, original);
+    std::get<FunctionPointer>(*copy.as_imm_mut()).kind = FunctionPointerKind::External;
+    EXPECT_EQ(original.fmt_with(), "ptr <unresolved@" + kUs + ">");
+    EXPECT_EQ(copy.fmt_with(), "ptr external <unresolved@" + kUs + ">");
+    EXPECT_NE(copy, original);
+
+    // Equal constants make equal operands; an immediate never equals a register or undef.
+    EXPECT_EQ(Operand::imm(IConst::from(3)), (Operand{AnyConst{IConst{IType{64}, BigInt(3)}}}));
+    EXPECT_NE(Operand::imm(IConst::from(0)), Operand::reg(Name{0}));
+    EXPECT_NE(Operand::imm(AnyConst{}), Operand::undef(Typeref{}));
+    EXPECT_EQ(Operand::reg(Name{1}).as_imm(), nullptr);
+    EXPECT_EQ(Operand::reg(Name{1}).as_imm_mut(), nullptr);
 }
 
 TEST(Symbols, LabelAndNameForms) {

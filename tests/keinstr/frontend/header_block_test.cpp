@@ -81,17 +81,6 @@ TEST(Header, NamesAndLabelsKeepTheirVariantWords) {
     EXPECT_EQ(f.body.at(Label{1}).terminator, KeTerminator{Ret{Operand::reg(Name{0})}});
 }
 
-TEST(Header, ParametersAreNumberedInOrder) {
-    Frontend fe;
-    auto r = fe.parse("define i32 f(%a: i32, %b: i64) {\ne: ret %b\n}");
-    ASSERT_TRUE(r) << describe(r);
-    const Function& f = fe.function("f");
-    const Typeref i32 = fe.registry.search_or_insert(int_type(32));
-    const Typeref i64 = fe.registry.search_or_insert(int_type(64));
-    EXPECT_EQ(f.params, (std::vector<Param>{{Name{0}, i32}, {Name{1}, i64}}));
-    EXPECT_EQ(f.body.at(Label{0}).terminator, KeTerminator{Ret{Operand::reg(Name{1})}});
-}
-
 TEST(MetaFunction, DeclarationWithoutMetaInstructionsWarnsAndStillAdds) {
     LogCapture log;
     Frontend fe;
@@ -117,14 +106,6 @@ TEST(MetaFunction, UndeclaredMetaInstructionLogsAnErrorAndVerificationRefuses) {
                          "wildcard types)"}));
     // Verification failed after insertion: the function stays.
     EXPECT_EQ(fe.module.functions.size(), 1u);
-}
-
-TEST(MetaFunction, DeclaredMetaFunctionWithMetaInstructionsLogsNothing) {
-    LogCapture log;
-    Frontend fe;
-    auto r = fe.parse("define void !f(%c: i1) {\ne: !assert %c\nret void\n}");
-    ASSERT_TRUE(r) << describe(r);
-    for (const auto& rec : log.parser_records()) EXPECT_EQ(rec.level, LogLevel::Debug) << rec.text;
 }
 
 TEST(Body, EmptyBodiesParseAndFailVerification) {

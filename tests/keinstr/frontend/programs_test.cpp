@@ -157,5 +157,39 @@ b:
     EXPECT_EQ(f.body.at(Label{2}).terminator, KeTerminator{Ret{Operand::reg(Name{3})}});
 }
 
+TEST(Programs, EachBlockKeepsExactlyItsOwnInstructions) {
+    Frontend fe;
+    auto r = fe.parse(R"(
+define i32 f(%a: i32) {
+entry:
+  %b: i32 = iadd.wrap %a, %a
+  %c: i32 = iadd.wrap %b, %a
+  %d: i32 = iadd.wrap %c, %b
+  jump empty
+empty:
+  jump last
+last:
+  %e: i32 = iadd.wrap %d, %d
+  ret %e
+}
+
+define i32 g(%x: i32) {
+only:
+  %y: i32 = iadd.wrap %x, %x
+  ret %y
+}
+)");
+    ASSERT_TRUE(r) << describe(r);
+    const Function& f = fe.function("f");
+    ASSERT_EQ(f.body.size(), 3u);
+    EXPECT_EQ(f.body.at(Label{0}).instructions.size(), 3u);
+    EXPECT_EQ(f.body.at(Label{1}).instructions.size(), 0u);
+    EXPECT_EQ(f.body.at(Label{2}).instructions.size(), 1u);
+    EXPECT_EQ(f.body.at(Label{2}).instructions.at(0).destination(), Name{4});
+    const Function& g = fe.function("g");
+    ASSERT_EQ(g.body.size(), 1u);
+    EXPECT_EQ(g.body.begin()->second.instructions.size(), 1u);
+}
+
 }  // namespace
 }  // namespace keinstr::test

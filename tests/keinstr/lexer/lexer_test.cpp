@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "lex_helpers.hpp"
 
 namespace keinstr {
@@ -220,6 +222,18 @@ TEST(Lexer, FindingsBecomeParserErrors) {
     EXPECT_EQ(errors[0], (ParserError{std::nullopt, 0, 2,
                                       "cannot create IType with width 0 (must be between 1 and 8388607)"}));
     EXPECT_EQ(errors[1], (ParserError{std::nullopt, 4, 7, "found '€' expected " + std::string(kAnyTokenOrEnd)}));
+}
+
+TEST(Lexer, RefusesSourcesOfFourGibibytesOrMore) {
+    // Reserved but inaccessible address space: the refusal must not read a byte.
+    const std::size_t size = kMaxSourceBytes + 1;
+    void* region = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (region == MAP_FAILED) GTEST_SKIP() << "cannot reserve 4 GiB of address space";
+    const LexOutput out = lex(std::string_view(static_cast<const char*>(region), size));
+    ::munmap(region, size);
+    EXPECT_FALSE(out.tokens.has_value());
+    EXPECT_EQ(error_lines(out),
+              (std::vector<std::string>{"0-1: source of 4294967296 bytes is too large to lex (at most 4294967295 bytes)"}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
+#include <vector>
 
 #include "keinstr/modules/analyze.hpp"
 #include "tests/keinstr/passes/ir_builders.hpp"
@@ -84,6 +86,72 @@ TEST(Analyze, DestinationMap) {
         {Name{4}, InstructionPosition{Label{1}, 4}},
     };
     EXPECT_EQ(f.derive_dest_map(), expected);
+}
+
+// The map keeps one entry per name in ascending order, the last definition of a name
+// winning, whatever the spread of the numbers.
+TEST(Analyze, DestinationMapShapes) {
+    using Entry = DestMap::value_type;
+    const auto at = [](std::uint32_t block, std::uint32_t index) { return InstructionPosition{Label{block}, index}; };
+    struct Case {
+        const char* what;
+        std::vector<Entry> definitions;  // in the order met
+        std::vector<Entry> expected;
+    };
+    const std::vector<Case> cases = {
+        {"ascending", {{Name{2}, at(0, 0)}, {Name{3}, at(0, 1)}, {Name{9}, at(1, 0)}},
+         {{Name{2}, at(0, 0)}, {Name{3}, at(0, 1)}, {Name{9}, at(1, 0)}}},
+        {"dense, out of order, repeated",
+         {{Name{5}, at(0, 0)}, {Name{1}, at(0, 1)}, {Name{5}, at(2, 3)}, {Name{0}, at(3, 0)}},
+         {{Name{0}, at(3, 0)}, {Name{1}, at(0, 1)}, {Name{5}, at(2, 3)}}},
+        {"sparse, repeated",
+         {{Name{4000000000u}, at(0, 0)}, {Name{7}, at(0, 1)}, {Name{4000000000u}, at(1, 2)}, {Name{3000000000u}, at(1, 3)}},
+         {{Name{7}, at(0, 1)}, {Name{3000000000u}, at(1, 3)}, {Name{4000000000u}, at(1, 2)}}},
+        {"empty", {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DestMap m = DestMap::from_definitions(c.definitions);
+        EXPECT_EQ(std::vector<Entry>(m.begin(), m.end()), c.expected);
+        EXPECT_EQ(m.size(), c.expected.size());
+        for (const auto& [name, pos] : c.expected) {
+            ASSERT_TRUE(m.contains(name));
+            EXPECT_EQ(m.at(name), pos);
+            EXPECT_EQ(m.find(name)->first, name);
+        }
+        for (const Name missing : {Name{4}, Name{8}, Name{3500000000u}}) {
+            EXPECT_EQ(m.count(missing), 0u);
+            EXPECT_EQ(m.find(missing), m.end());
+            EXPECT_THROW((void)m.at(missing), std::out_of_range);
+        }
+    }
+}
+
+// More nodes than reserved, edges added in mixed order.
+TEST(Analyze, GraphGrowsPastItsReservation) {
+    DiGraph<Label, int> g;
+    g.reserve(2, 2);
+    constexpr std::uint32_t n = 1000;
+    for (std::uint32_t i = 0; i < n; ++i) g.add_edge(Label{i}, Label{(i * 7 + 3) % n}, static_cast<int>(i));
+    for (std::uint32_t i = 0; i < n; i += 2) g.add_edge(Label{i}, Label{i + n}, -1);
+    // Replacing a weight keeps the edge's place.
+    g.add_edge(Label{10}, Label{73}, 99);
+    ASSERT_EQ(g.edge_count(), n + n / 2);
+    EXPECT_EQ(g.node_count(), n + n / 2);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const Label target{(i * 7 + 3) % n};
+        const auto* e = g.find_edge(Label{i}, target);
+        ASSERT_NE(e, nullptr) << i;
+        EXPECT_EQ(e->weight, i == 10 ? 99 : static_cast<int>(i));
+        std::vector<Label> expected{target};
+        if (i % 2 == 0) expected.push_back(Label{i + n});
+        EXPECT_EQ(g.successors(Label{i}), expected);
+    }
+    EXPECT_EQ(g.edges()[10].weight, 99);
+    EXPECT_TRUE(g.contains_node(Label{n + 2}));
+    EXPECT_FALSE(g.contains_node(Label{n + 1}));
+    EXPECT_EQ(g.find_edge(Label{n}, Label{0}), nullptr);
+    EXPECT_TRUE(g.successors(Label{5 * n}).empty());
 }
 
 TEST(Analyze, HoldsTheHandedOverReference) {

@@ -264,6 +264,31 @@ TEST(Verify, ModuleWalksFunctionsInUuidOrder) {
     ASSERT_FALSE(r.has_value());
     EXPECT_EQ(r.error(), (Error{Error::UndefinedName{Name{3}}}));
 
+    // A function pointer to nothing is reported only after every own rule passed,
+    // the last one (the entry block) included; of two such pointers, the first.
+    Module pointers;
+    const Uuid nowhere = Uuid::new_v4();
+    const Uuid elsewhere = Uuid::new_v4();
+    Function d = function({}, {block(1, {call(fptr(FunctionPointer::internal(nowhere)), {}),
+                                         call(fptr(FunctionPointer::external(elsewhere)), {})},
+                                     ret())});
+    pointers.insert_function(d);
+    r = pointers.verify();
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error(), (Error{Error::MissingEntryBlock{}}));
+    d.body.emplace(Label{0}, block(0, {}, jump(1)));
+    pointers.insert_function(d);
+    r = pointers.verify();
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error(), (Error{Error::UndefinedInternalFunction{"f", nowhere}}));
+    // Pointers to functions of the module, or to the function itself, pass.
+    Function e = function({}, {block(0, {call(fptr(FunctionPointer::internal(d.uuid)), {})}, ret())});
+    d.body.at(Label{1}).instructions = {call(fptr(FunctionPointer::internal(e.uuid)), {}),
+                                        call(fptr(FunctionPointer::internal(d.uuid)), {})};
+    pointers.insert_function(d);
+    pointers.insert_function(e);
+    EXPECT_TRUE(pointers.verify().has_value());
+
     // External functions are not verified.
     Module only_external;
     only_external.external_functions.emplace(Uuid::new_v4(), ExternalFunction{});

@@ -1,0 +1,36 @@
+// Reads arbitrary bytes as a source of the textual IR into a fresh module and
+// type registry. A source that loads must leave a module that verifies, and each
+// of its functions goes through the type checker. A source that fails must say
+// so within the source: every reported span lies inside it, start before end.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "keinstr/modules/module.hpp"
+#include "keinstr/modules/parser/parse.hpp"
+#include "keinstr/types/checker/type_check.hpp"
+#include "keinstr/types/registry.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace keinstr;
+    const std::string_view source(reinterpret_cast<const char*>(data), size);
+
+    Module module;
+    TypeRegistry registry(0, NodeId{});
+    auto loaded = extend_module_from_string(module, registry, source);
+    if (!loaded) {
+        if (const auto* pe = loaded.error().get_if<Error::ParserErrors>()) {
+            if (pe->errors.empty()) __builtin_trap();
+            for (const ParserError& e : pe->errors) {
+                if (e.start > e.end || e.end > size || e.file) __builtin_trap();
+            }
+        }
+        return 0;
+    }
+    if (!module.verify()) __builtin_trap();
+    for (const auto& [uuid, function] : module.functions) {
+        if (!function || function->uuid != uuid) __builtin_trap();
+        (void)type_check(*function, registry);
+    }
+    return 0;
+}

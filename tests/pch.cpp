@@ -1,0 +1,1 @@
+// Anchor of the precompiled header shared by the test executables.
