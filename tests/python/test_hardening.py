@@ -178,6 +178,19 @@ def test_huge_numerals_give_a_result_or_a_clear_error():
         assert result["seconds"] < NUMERAL_SECONDS, (name, result["seconds"])
 
 
+def test_parse_failure_beside_a_huge_decimal_numeral_is_quick():
+    # The failure lists every token's text; a million-digit base-10 literal is
+    # rendered from its own digits, not converted back from its value.
+    text = int_source("i32", "9" * DIGITS) + "this is not a function\n"
+    body = f"""
+        inst = s._ke_create_instance(InstanceCreateInfo())
+        print(json.dumps(compile_load(inst, {text!r})))
+    """
+    result = run_child(body, timeout=NUMERAL_SECONDS * 4)
+    assert result.get("error") == "RuntimeError", result
+    assert result["seconds"] < NUMERAL_SECONDS, result["seconds"]
+
+
 # ---------------------------------------------------------------------------------------
 # Forged storage: hand-made zstd frames around hand-made payloads
 

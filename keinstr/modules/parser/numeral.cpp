@@ -1,5 +1,6 @@
 #include "keinstr/modules/parser/numeral.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -313,7 +314,16 @@ Token numeral_token(std::string_view literal, NumeralForm form, TokenStore& stor
     }
     BigInt v = magnitude(digits, radix);
     if (negative) v = -v;
-    return store.number(std::move(v));
+    std::string text;
+    if (radix == 10) {
+        // The literal's own digits are its decimal text: no conversion back.
+        const std::size_t first = std::min(digits.find_first_not_of('0'), digits.size());
+        if (first < digits.size()) {
+            if (negative) text += '-';
+            text.append(digits.substr(first));
+        }
+    }
+    return store.number(std::move(v), std::move(text));
 }
 
 }  // namespace keinstr

@@ -88,12 +88,12 @@ std::string_view Variants::operator[](std::size_t i) const noexcept {
 
 // --- the store ----------------------------------------------------------------
 
-Token TokenStore::number(BigInt value) {
+Token TokenStore::number(BigInt value, std::string decimal_text) {
     if (value >= std::numeric_limits<std::int64_t>::min() && value <= std::numeric_limits<std::int64_t>::max())
         return Token::number(static_cast<std::int64_t>(value));
     Token t = Token::simple(TokenDiscriminants::Number);
     t.code_ = 1;
-    t.big_ = &bigs_.emplace_back(std::move(value));
+    t.big_ = &bigs_.emplace_back(BigNumber{std::move(value), std::move(decimal_text)});
     return t;
 }
 
@@ -115,7 +115,7 @@ CallingConvention Token::calling_convention() const noexcept {
 }
 
 BigInt Token::number() const {
-    if (code_ == 1) return *big_;
+    if (code_ == 1) return big_->value;
     return BigInt(small_);
 }
 
@@ -146,7 +146,7 @@ bool operator==(const Token& a, const Token& b) {
         case TokenDiscriminants::StringLiteral: return a.text() == b.text();
         case TokenDiscriminants::Number:
             if (a.code_ != b.code_) return false;  // inline values fit 64 bits, stored ones do not
-            return a.code_ == 1 ? *a.big_ == *b.big_ : a.small_ == b.small_;
+            return a.code_ == 1 ? a.big_->value == b.big_->value : a.small_ == b.small_;
         case TokenDiscriminants::Decimal: return *a.dec_ == *b.dec_;
         default: return true;  // payload-free kinds
     }
@@ -185,7 +185,7 @@ void Token::write(std::string& out) const {
             return;
         case TokenDiscriminants::Number:
             if (code_ == 1)
-                out += big_->str();
+                out += big_->decimal_text.empty() ? big_->value.str() : big_->decimal_text;
             else
                 out += std::to_string(small_);
             return;

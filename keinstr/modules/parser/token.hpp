@@ -33,6 +33,13 @@
 
 namespace keinstr {
 
+// A number beyond 64 bits, with its decimal text when the lexer already has it.
+struct BigNumber {
+    BigInt value;
+    std::string decimal_text;  // empty: render from `value`
+};
+
+
 // X(kind): the 28 token kinds in their fixed order.
 #define KE_TOKEN_KIND_TABLE(X) \
     X(IType)                   \
@@ -229,7 +236,7 @@ private:
         } w_;  // word with its variant list, register name, string text
         std::array<std::uint8_t, 16> uuid_;
         std::int64_t small_;
-        const BigInt* big_;
+        const BigNumber* big_;
         const Decimal* dec_;
     };
 };
@@ -330,13 +337,15 @@ public:
     TokenStore(TokenStore&&) = default;
     TokenStore& operator=(TokenStore&&) = default;
 
-    // A `Number` token (kept inline when it fits 64 bits).
-    Token number(BigInt value);
+    // A `Number` token (kept inline when it fits 64 bits). `decimal_text`, when
+    // given, is the value's decimal text, kept so that rendering a huge
+    // base-10 literal does not convert it back digit by digit.
+    Token number(BigInt value, std::string decimal_text = {});
     Token decimal(Decimal value);
     Token string_literal(std::string text);
 
 private:
-    std::deque<BigInt> bigs_;
+    std::deque<BigNumber> bigs_;
     std::deque<Decimal> decimals_;
     std::deque<std::string> strings_;
 };

@@ -120,6 +120,27 @@ TEST(Numerals, IntegersOfAnySize) {
     EXPECT_EQ(decimal_digits_value(std::string(700, '0') + "12"), BigInt(12));
 }
 
+TEST(Numerals, HugeDecimalLiteralsRenderFromTheirOwnDigits) {
+    // Rendering must match the value's decimal text exactly (sign, no leading
+    // zeros), for base-10 literals taken from the source and for other radices.
+    const std::string digits = "98765432109876543210987654321";
+    const LexOutput out = lex("-000" + digits + " +00" + digits + " 0x" + std::string(30, 'f'));
+    ASSERT_TRUE(out.ok());
+    const auto& t = out.tokens->tokens;
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0].to_string(), "-" + digits);
+    EXPECT_EQ(t[0].to_string(), t[0].number().str());
+    EXPECT_EQ(t[1].to_string(), digits);
+    EXPECT_EQ(t[2].to_string(), t[2].number().str());
+
+    // A million-digit literal renders in linear time (the value's own
+    // conversion back to decimal would take about a minute).
+    const std::string million = "7" + std::string(999'999, '3');
+    const LexOutput big = lex(million);
+    ASSERT_TRUE(big.ok());
+    EXPECT_EQ(big.tokens->tokens[0].to_string(), million);
+}
+
 TEST(Numerals, SixtyFourBitBoundaries) {
     const LexOutput out = lex("9223372036854775807 -9223372036854775808 9223372036854775808 0x7fffffffffffffff "
                               "0x8000000000000000 0o777777777777777777777 0o1777777777777777777777");
