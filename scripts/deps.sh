@@ -29,8 +29,8 @@ pip_install() {
 import sys
 from importlib import metadata
 import re
-for spec in sys.argv[1:]:
-    name = re.split(r"[<>=!]", spec)[0]
+for requirement in sys.argv[1:]:
+    name = re.split(r"[<>=!]", requirement)[0]
     try:
         metadata.version(name)
     except metadata.PackageNotFoundError:

@@ -66,7 +66,7 @@ entry:
   ret %s1
 }
 
-define void !spec(%a: i32, %b: i32) {
+define void !lemma(%a: i32, %b: i32) {
 entry:
   %m: i32 = invoke ptr max, %a, %b
   %ge: i1 = icmp.sge %m, %a
@@ -80,7 +80,7 @@ define void run() {
 entry:
   %total: i64 = invoke ptr sum_to, i64 10
   %cb: ptr = invoke ptr apply, i32 3
-  invoke ptr spec, i32 1, i32 2
+  invoke ptr lemma, i32 1, i32 2
   ret void
 }
 )";
@@ -104,7 +104,7 @@ TEST(Programs, OneSourceWithEverything) {
     const Function& apply = fe.function("apply");
     EXPECT_EQ(apply.visibility, Visibility::Hidden);
     EXPECT_EQ(apply.cconv, CallingConvention(CallingConventionKind::FastC));
-    EXPECT_TRUE(fe.function("spec").meta_function);
+    EXPECT_TRUE(fe.function("lemma").meta_function);
 
     // The loop's phis refer to definitions that come after them.
     const Function& sum = fe.function("sum_to");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include "keinstr/modules/parser/lexer.hpp"
 
@@ -40,5 +41,21 @@ inline constexpr std::string_view kAnyTokenOrEnd =
 inline constexpr std::string_view kAnyToken =
     "whitespace or comment, numeral, string literal, '(', ')', '{', '}', '[', ']', '<', '>', ',', ':', '=', "
     "'\n', register, or identifier or keyword or itype";
+
+// One lexing case: the source, its token lines and its finding lines.
+struct LexCase {
+    std::string source;
+    std::vector<std::string> tokens;
+    std::vector<std::string> errors;
+};
+
+inline void check(const std::vector<LexCase>& cases) {
+    for (const LexCase& c : cases) {
+        SCOPED_TRACE("source: " + c.source);
+        const LexOutput out = lex(c.source);
+        EXPECT_EQ(token_lines(out), c.tokens);
+        EXPECT_EQ(error_lines(out), c.errors);
+    }
+}
 
 }  // namespace keinstr::test

@@ -12,25 +12,12 @@
 namespace keinstr {
 namespace {
 
+using test::check;
 using test::error_lines;
 using test::kAnyToken;
 using test::kAnyTokenOrEnd;
+using test::LexCase;
 using test::token_lines;
-
-struct LexCase {
-    std::string source;
-    std::vector<std::string> tokens;
-    std::vector<std::string> errors;
-};
-
-void check(const std::vector<LexCase>& cases) {
-    for (const LexCase& c : cases) {
-        SCOPED_TRACE("source: " + c.source);
-        const LexOutput out = lex(c.source);
-        EXPECT_EQ(token_lines(out), c.tokens);
-        EXPECT_EQ(error_lines(out), c.errors);
-    }
-}
 
 std::string found(std::size_t start, std::size_t end, std::string_view item, std::string_view expected) {
     return std::to_string(start) + "-" + std::to_string(end) + ": found '" + std::string(item) + "' expected " +

@@ -12,23 +12,10 @@
 namespace keinstr {
 namespace {
 
+using test::check;
 using test::error_lines;
+using test::LexCase;
 using test::token_lines;
-
-struct LexCase {
-    std::string source;
-    std::vector<std::string> tokens;
-    std::vector<std::string> errors;
-};
-
-void check(const std::vector<LexCase>& cases) {
-    for (const LexCase& c : cases) {
-        SCOPED_TRACE("source: " + c.source);
-        const LexOutput out = lex(c.source);
-        EXPECT_EQ(token_lines(out), c.tokens);
-        EXPECT_EQ(error_lines(out), c.errors);
-    }
-}
 
 const std::string kDec15 = "Decimal(BigDecimal(sign=Plus, scale=1, digits=[15]))";
 
