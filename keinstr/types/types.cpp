@@ -199,33 +199,25 @@ struct HashEncoder {
         u64(e.params.size());
         for (auto p : e.params) u32(p);
     }
+    // The fields of one primary alternative; lane types and primary types share them.
+    void leaf(const IType& t) { u32(t.num_bits); }
+    void leaf(FType t) { u8(static_cast<std::uint8_t>(t)); }
+    void leaf(const ExtType& t) { ext(t); }
+    void leaf(const PtrType&) {}
+    void leaf(const WildcardType& t) { u16(t.number); }
+    void leaf(const LabelType&) {}
+    void leaf(const VectorType& t) {
+        u8(static_cast<std::uint8_t>(t.size.kind));
+        u16(t.size.lanes);
+        basic(t.lane);
+    }
     void basic(const PrimaryBasicType& b) {
         u8(static_cast<std::uint8_t>(b.index()));
-        std::visit(Overloaded{
-                       [&](const IType& t) { u32(t.num_bits); },
-                       [&](FType t) { u8(static_cast<std::uint8_t>(t)); },
-                       [&](const ExtType& t) { ext(t); },
-                       [&](const PtrType&) {},
-                       [&](const WildcardType& t) { u16(t.number); },
-                   },
-                   b);
+        std::visit([&](const auto& t) { leaf(t); }, b);
     }
     void primary(const PrimaryType& p) {
         u8(static_cast<std::uint8_t>(p.index()));
-        std::visit(Overloaded{
-                       [&](const IType& t) { u32(t.num_bits); },
-                       [&](FType t) { u8(static_cast<std::uint8_t>(t)); },
-                       [&](const ExtType& t) { ext(t); },
-                       [&](const PtrType&) {},
-                       [&](const WildcardType& t) { u16(t.number); },
-                       [&](const VectorType& t) {
-                           u8(static_cast<std::uint8_t>(t.size.kind));
-                           u16(t.size.lanes);
-                           basic(t.lane);
-                       },
-                       [&](const LabelType&) {},
-                   },
-                   p);
+        std::visit([&](const auto& t) { leaf(t); }, p);
     }
     void any(const AnyType& t) {
         u8(static_cast<std::uint8_t>(t.index()));
