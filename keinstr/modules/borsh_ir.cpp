@@ -136,6 +136,11 @@ template <>
 struct MinEncodedSize<KeInstr> {
     static constexpr std::size_t value = 5;
 };
+// A label, an instruction count and a terminator tag.
+template <>
+struct MinEncodedSize<BasicBlock> {
+    static constexpr std::size_t value = 9;
+};
 template <class A, class B>
 struct MinEncodedSize<std::pair<A, B>> {
     static constexpr std::size_t value = MinEncodedSize<A>::value + MinEncodedSize<B>::value;
@@ -185,6 +190,15 @@ Void read_map(BorshReader& r, std::map<K, V>& out) {
             it->second = std::move(value);
         }
     }
+    return {};
+}
+
+// The same for a function's blocks: read in order, sorted once at the end.
+template <class V>
+Void read_map(BorshReader& r, LabelMap<V>& out) {
+    typename LabelMap<V>::container_type entries;
+    KE_TRY(read_value(r, entries));
+    out = LabelMap<V>::from_entries(std::move(entries));
     return {};
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "keinstr/modules/block_map.hpp"
 #include "keinstr/modules/calling_convention.hpp"
 #include "keinstr/modules/enums.hpp"
 #include "keinstr/modules/instr.hpp"
@@ -31,6 +32,9 @@ struct BasicBlock {
     bool operator==(const BasicBlock&) const = default;
 };
 
+// A function's blocks in ascending label order.
+using BlockMap = LabelMap<BasicBlock>;
+
 using Param = std::pair<Name, Typeref>;
 
 struct Function {
@@ -38,7 +42,7 @@ struct Function {
     std::optional<std::string> name;
     std::vector<Param> params;
     std::optional<Typeref> return_type;
-    std::map<Label, BasicBlock> body;  // Label 0 is the entry block
+    BlockMap body;  // Label 0 is the entry block
     std::optional<Visibility> visibility;
     std::optional<CallingConvention> cconv;
     std::set<std::uint16_t> wildcard_types;  // type variables the function declares

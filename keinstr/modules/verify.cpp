@@ -36,7 +36,7 @@ struct FirstWalk {
     std::optional<Label> phi_not_first;
     std::optional<Label> undefined_block;
     std::optional<Name> redefined;
-    const std::pair<const Label, BasicBlock>* oversized_block = nullptr;
+    const BlockMap::value_type* oversized_block = nullptr;
 };
 
 // The function pointers of one operand name functions of `module`: a function may

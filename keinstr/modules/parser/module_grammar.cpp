@@ -103,7 +103,7 @@ std::optional<Item> import_parser(Parser& p) {
     });
 }
 
-bool block_parser(Parser& p, std::map<Label, BasicBlock>& body) {
+bool block_parser(Parser& p, BodyBlocks& body) {
     return p.atomic([&]() -> bool {
         const std::size_t label_pos = p.pos();
         const auto label = label_parser(p);
@@ -145,7 +145,7 @@ bool block_parser(Parser& p, std::map<Label, BasicBlock>& body) {
             instructions.reserve(scratch.size() - base);
             instructions.insert(instructions.end(), std::make_move_iterator(scratch.begin() + static_cast<std::ptrdiff_t>(base)),
                                 std::make_move_iterator(scratch.end()));
-            body.emplace(*label, BasicBlock{*label, std::move(instructions), std::move(*terminator)});
+            body.add(*label, BasicBlock{*label, std::move(instructions), std::move(*terminator)});
         }
         give_back();
         return true;
@@ -175,7 +175,7 @@ std::optional<Function> parse_function(Parser& p) {
 
         if (!p.punct(K::LBrace)) return std::nullopt;
         optional_newline(p);
-        std::map<Label, BasicBlock> body;
+        BodyBlocks body;
         while (block_parser(p, body)) {
         }
         if (!p.punct(K::RBrace)) return std::nullopt;
@@ -196,7 +196,7 @@ std::optional<Function> parse_function(Parser& p) {
         f.meta_function = name.meta;
         f.params = std::move(params);
         f.return_type = return_type;
-        f.body = std::move(body);
+        f.body = std::move(body).finish();
 
         check_meta_declaration(f);
         p.state().clear();

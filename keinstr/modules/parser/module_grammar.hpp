@@ -53,11 +53,28 @@ std::optional<Item> import_parser(Parser& p);
 // Function definition (label "function definition"), assembled into a `Function`.
 std::optional<Function> parse_function(Parser& p);
 
+// The blocks of one function body as they are read, in source order.
+class BodyBlocks {
+public:
+    bool contains(Label label) const noexcept { return label.id < defined_.size() && defined_[label.id]; }
+    void add(Label label, BasicBlock block) {
+        if (label.id >= defined_.size()) defined_.resize(std::size_t{label.id} + 1, false);
+        defined_[label.id] = true;
+        blocks_.emplace_back(label, std::move(block));
+    }
+    // The body in label order (one sort, whatever order the blocks came in).
+    BlockMap finish() && { return BlockMap::from_entries(std::move(blocks_)); }
+
+private:
+    BlockMap::container_type blocks_;
+    std::vector<bool> defined_;  // by label number
+};
+
 // One block of a function body, added to `body` under its label. A label that
 // `body` already holds emits "A basic block with label `{}` already exists in
 // the function." over the label token (the label as written) and keeps the
 // earlier block.
-bool block_parser(Parser& p, std::map<Label, BasicBlock>& body);
+bool block_parser(Parser& p, BodyBlocks& body);
 
 // The module rule over the whole input: the items, or none when the input is
 // not a module (the furthest failure then says why).

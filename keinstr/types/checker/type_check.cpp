@@ -164,7 +164,7 @@ std::pair<std::optional<Name>, std::optional<Typeref>> destination_and_type(cons
 }  // namespace
 
 std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<const std::pair<Name, Typeref>> params,
-                                      const std::map<Label, BasicBlock>& blocks,
+                                      const BlockMap& blocks,
                                       const std::optional<Typeref>& return_type) {
     std::size_t definitions = params.size();
     for (const auto& [label, block] : blocks) definitions += block.instructions.size();
