@@ -77,6 +77,7 @@
 #include "keinstr/modules/parser/keywords.hpp"
 #include "keinstr/modules/parser/state.hpp"
 #include "keinstr/modules/parser/token.hpp"
+#include "keinstr/modules/parser/token_window.hpp"
 #include "keinstr/types/types.hpp"
 
 namespace keinstr {
@@ -122,19 +123,24 @@ std::string_view fixed_token_text(KeTerminatorOp op);
 
 class Parser {
 public:
-    // `tokens` and `state` must outlive the parser.
-    Parser(std::span<const Token> tokens, State& state) noexcept : tokens_(tokens), state_(&state) {}
+    // Over a complete token list. `tokens` and `state` must outlive the parser.
+    Parser(std::span<const Token> tokens, State& state) : window_(tokens), state_(&state) {}
+    // Over the tokens of `lexer`, lexed as the rules ask for them. `lexer` and
+    // `state` must outlive the parser.
+    Parser(IncrementalLexer& lexer, State& state) : window_(lexer), state_(&state) {}
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
 
     // ---- input ---------------------------------------------------------------
     std::size_t pos() const noexcept { return pos_; }
-    std::size_t size() const noexcept { return tokens_.size(); }
-    bool at_end() const noexcept { return pos_ >= tokens_.size(); }
+    bool at_end() { return at(pos_) == nullptr; }
     // The token at the position, or nullptr at the end of the input.
-    const Token* peek() const noexcept { return at_end() ? nullptr : &tokens_[pos_]; }
-    const Token& token(std::size_t index) const noexcept { return tokens_[index]; }
-    std::span<const Token> tokens() const noexcept { return tokens_; }
+    const Token* peek() { return at(pos_); }
+    // A token at or after the last committed position (see `commit`).
+    const Token& token(std::size_t index) { return *at(index); }
+    // The rules will not come back before the current position (between two
+    // items of a module): the tokens before it may be dropped.
+    void commit() { window_.release_before(pos_); }
 
     State& state() noexcept { return *state_; }
 
@@ -156,14 +162,17 @@ public:
 
     // Any token of kind `k` (pattern "token K").
     const Token* kind(TokenDiscriminants k) {
-        if (pos_ < tokens_.size() && tokens_[pos_].kind() == k) return &tokens_[pos_++];
+        if (const Token* t = at(pos_); t && t->kind() == k) {
+            ++pos_;
+            return t;
+        }
         furthest_.fail(pos_, token_kind_pattern(k));
         return nullptr;
     }
     // The payload-free token of kind `k` (punctuation, `Void`, `Import`, `Newline`),
     // matched by value (pattern: its display text in quotes).
     bool punct(TokenDiscriminants k) {
-        if (pos_ < tokens_.size() && tokens_[pos_].kind() == k) {
+        if (const Token* t = at(pos_); t && t->kind() == k) {
             ++pos_;
             return true;
         }
@@ -172,7 +181,7 @@ public:
     }
     // The keyword `k`: an `Identifier` with exactly that word and no variants.
     bool keyword(Keyword k) {
-        if (pos_ < tokens_.size() && is_keyword(tokens_[pos_], k)) {
+        if (const Token* t = at(pos_); t && is_keyword(*t, k)) {
             ++pos_;
             return true;
         }
@@ -181,8 +190,7 @@ public:
     }
     // The `TerminatorOp` token of `op`.
     bool terminator(KeTerminatorOp op) {
-        if (pos_ < tokens_.size() && tokens_[pos_].is(TokenDiscriminants::TerminatorOp) &&
-            tokens_[pos_].terminator_op() == op) {
+        if (const Token* t = at(pos_); t && t->is(TokenDiscriminants::TerminatorOp) && t->terminator_op() == op) {
             ++pos_;
             return true;
         }
@@ -193,13 +201,16 @@ public:
     // else" when nothing else is expected there).
     template <class Pred>
     const Token* filter(Pred&& pred) {
-        if (pos_ < tokens_.size() && pred(tokens_[pos_])) return &tokens_[pos_++];
+        if (const Token* t = at(pos_); t && pred(*t)) {
+            ++pos_;
+            return t;
+        }
         furthest_.fail(pos_);
         return nullptr;
     }
     // The end of the input.
     bool end() {
-        if (pos_ >= tokens_.size()) return true;
+        if (at(pos_) == nullptr) return true;
         furthest_.fail(pos_, Pattern::end_of_input());
         return false;
     }
@@ -272,7 +283,9 @@ public:
     std::vector<KeInstr>& block_scratch() noexcept { return block_scratch_; }
 
 private:
-    std::span<const Token> tokens_;
+    const Token* at(std::size_t i) { return window_.get(i); }
+
+    TokenWindow window_;
     State* state_;
     std::size_t pos_ = 0;
     std::vector<Finding> findings_;

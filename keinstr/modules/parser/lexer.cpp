@@ -116,31 +116,48 @@ const WordTable& word_table() {
 
 class Scanner {
 public:
-    explicit Scanner(std::string_view src) : s_(src), words_(word_table()) {}
+    Scanner(std::string_view src, TokenStore& store) : s_(src), words_(word_table()), store_(&store) {}
 
-    LexOutput run() {
-        TokenList list;
-        store_ = list.store.get();
+    // The next token of the run into `slot` and its span into `span`; false when
+    // the run has ended (at the end of the source, or at a character that
+    // starts no token, whose finding is then recorded).
+    bool next(Token& slot, Span& span) {
+        if (pos_ >= s_.size() || stopped_) return false;
+        const std::size_t begin = pos_;
+        const std::size_t p = skip_spacing(pos_);
+        std::size_t q = 0;
+        slot_ = &slot;
+        if (!token(p, q)) {
+            // The attempt gives back its spacing; the source is not at its end.
+            errors_.push_back(syntax_error(begin));
+            stopped_ = true;
+            return false;
+        }
+        pos_ = skip_spacing(q);
+        span = Span{begin, pos_};
+        return true;
+    }
+
+    // True when the run ended before the end of the source.
+    bool stopped() const noexcept { return stopped_; }
+    std::vector<LexError> take_errors() noexcept { return std::move(errors_); }
+
+    LexOutput run(TokenList list) {
         // Typical sources hold a token every three to four bytes; reserving
         // for one every three leaves room without touching the unused part.
         const std::size_t estimate = s_.size() / 3 + 16;
         list.tokens.reserve(estimate);
         list.spans.reserve(estimate);
-
-        std::size_t pos = 0;
-        while (pos < s_.size()) {
-            const std::size_t begin = pos;
-            const std::size_t p = skip_spacing(pos);
-            std::size_t q = 0;
-            slot_ = &list.tokens.emplace_back();
-            if (!token(p, q)) {
-                // The attempt gives back its spacing; the source is not at its end.
-                errors_.push_back(syntax_error(begin));
-                return LexOutput{std::nullopt, std::move(errors_)};
+        for (;;) {
+            Token& slot = list.tokens.emplace_back();
+            Span span;
+            if (!next(slot, span)) {
+                list.tokens.pop_back();
+                break;
             }
-            pos = skip_spacing(q);
-            list.spans.push_back(Span{begin, pos});
+            list.spans.push_back(span);
         }
+        if (stopped_) return LexOutput{std::nullopt, std::move(errors_)};
         return LexOutput{std::move(list), std::move(errors_)};
     }
 
@@ -488,20 +505,60 @@ private:
     const WordTable& words_;
     TokenStore* store_ = nullptr;
     Token* slot_ = nullptr;
+    std::size_t pos_ = 0;
+    bool stopped_ = false;
     std::vector<LexError> errors_;
 };
+
+LexError too_large(std::size_t size) {
+    return LexError{Span{0, 1},
+                    fmt::format("source of {} bytes is too large to lex (at most {} bytes)", size, kMaxSourceBytes)};
+}
 
 }  // namespace
 
 LexOutput lex(std::string_view source) {
     if (source.size() > kMaxSourceBytes) {
         LexOutput out;
-        out.errors.push_back(LexError{Span{0, 1},
-                                      fmt::format("source of {} bytes is too large to lex (at most {} bytes)",
-                                                  source.size(), kMaxSourceBytes)});
+        out.errors.push_back(too_large(source.size()));
         return out;
     }
-    return Scanner(source).run();
+    TokenList list;
+    TokenStore& store = *list.store;
+    return Scanner(source, store).run(std::move(list));
+}
+
+struct IncrementalLexer::Impl {
+    explicit Impl(std::string_view source) : scanner(source, store) {}
+    TokenStore store;
+    Scanner scanner;
+};
+
+IncrementalLexer::IncrementalLexer(std::string_view source) {
+    if (source.size() > kMaxSourceBytes) {
+        refused_.push_back(too_large(source.size()));
+    } else {
+        impl_ = std::make_unique<Impl>(source);
+    }
+}
+
+IncrementalLexer::~IncrementalLexer() = default;
+
+std::size_t IncrementalLexer::next(std::span<Token> out) {
+    if (!impl_) return 0;
+    Span span;
+    std::size_t n = 0;
+    while (n < out.size() && impl_->scanner.next(out[n], span)) ++n;
+    return n;
+}
+
+std::vector<LexError> IncrementalLexer::finish() {
+    if (!impl_) return std::move(refused_);
+    Token token;
+    Span span;
+    while (impl_->scanner.next(token, span)) {
+    }
+    return impl_->scanner.take_errors();
 }
 
 ParserError to_parser_error(const LexError& e) {

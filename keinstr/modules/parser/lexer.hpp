@@ -53,6 +53,30 @@ inline constexpr std::size_t kMaxSourceBytes = 0xFFFF'FFFFu;
 // tokens and one finding over its first byte.
 LexOutput lex(std::string_view source);
 
+// The same run as `lex`, a batch of tokens at a time, for a reader that needs
+// only the tokens near its position. Tokens view the source and the lexer's
+// store: keep both alive while the tokens are used.
+class IncrementalLexer {
+public:
+    explicit IncrementalLexer(std::string_view source);
+    ~IncrementalLexer();
+    IncrementalLexer(const IncrementalLexer&) = delete;
+    IncrementalLexer& operator=(const IncrementalLexer&) = delete;
+
+    // Lexes up to out.size() further tokens into `out`; how many. Fewer than
+    // asked only when the run has ended.
+    std::size_t next(std::span<Token> out);
+    // Lexes what is left of the run (its tokens are dropped) and hands over the
+    // run's findings: none exactly when `lex` would have given a complete token
+    // list without findings.
+    std::vector<LexError> finish();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::vector<LexError> refused_;  // a source too large to lex
+};
+
 // Labels of the lexer's rules, as expected/found findings name them.
 inline constexpr std::string_view kLabelNumeral = "numeral";
 inline constexpr std::string_view kLabelStringLiteral = "string literal";

@@ -207,6 +207,8 @@ std::optional<Function> parse_function(Parser& p) {
 std::optional<std::vector<Item>> module_parser(Parser& p) {
     std::vector<Item> items;
     for (;;) {
+        // Nothing before an item boundary is read again.
+        p.commit();
         const Parser::Mark pass = p.mark();
         optional_newline(p);
         auto item = item_parser(p);
@@ -227,6 +229,15 @@ ModuleParse parse_with_state(std::span<const Token> tokens, State& state) {
     out.items = module_parser(p);
     out.errors = p.take_findings();
     if (!out.items) out.errors.push_back(syntax_failure(p.furthest(), tokens));
+    return out;
+}
+
+OnDemandParse parse_on_demand(IncrementalLexer& lexer, State& state) {
+    Parser p(lexer, state);
+    OnDemandParse out;
+    out.items = module_parser(p);
+    out.findings = p.take_findings();
+    out.furthest = p.furthest();
     return out;
 }
 

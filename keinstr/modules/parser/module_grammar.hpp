@@ -92,4 +92,16 @@ struct ModuleParse {
 // Runs the module rule once over `tokens` with `state`.
 ModuleParse parse_with_state(std::span<const Token> tokens, State& state);
 
+// The module rule run once over the tokens of `lexer`, lexed as the rule asks
+// for them and dropped behind each item. The parse failed when `items` is
+// absent or `findings` is not empty; the syntax failure is not among the
+// findings, since the token it names may be gone: `furthest` keeps it for
+// `syntax_failure` over the complete token list.
+struct OnDemandParse {
+    std::optional<std::vector<Item>> items;
+    std::vector<Finding> findings;
+    Furthest furthest;
+};
+OnDemandParse parse_on_demand(IncrementalLexer& lexer, State& state);
+
 }  // namespace keinstr

@@ -139,15 +139,8 @@ void replace_placeholders(Function& f, const std::unordered_map<Uuid, Uuid>& rep
 
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
                                                      std::string_view source) {
-    // 1. Lexing.
-    LexOutput lexed = lex(source);
-    if (!lexed.ok()) {
-        log_error("Lexing errors encountered in provided source string:");
-        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(lexed.errors), {}}});
-    }
-    const TokenList& list = *lexed.tokens;
-    const std::span<const Token> tokens(list.tokens.data(), list.tokens.size());
-    const std::span<const Span> spans(list.spans.data(), list.spans.size());
+    // 1. Lexing, as the parser asks for tokens (see 3).
+    IncrementalLexer lexer(source);
 
     // 2. State: resolver over the module as it is now, fresh random function UUIDs.
     RandomUuids uuids;
@@ -159,11 +152,23 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     auto generator = std::make_shared<const UuidGenerator>([&uuids] { return uuids.next(); });
     State state(std::move(resolver), std::move(generator), registry);
 
-    // 3. Parsing.
-    ModuleParse parsed = parse_with_state(tokens, state);
-    if (!parsed.errors.empty() || !parsed.items) {
+    // 3. Parsing. The lexer's findings come first: with any of them the parse
+    // does not count, whatever it gave. A failed parse is described over the
+    // complete token list, lexed again (that run is known to succeed).
+    OnDemandParse parsed = parse_on_demand(lexer, state);
+    if (std::vector<LexError> lex_errors = lexer.finish(); !lex_errors.empty()) {
+        log_error("Lexing errors encountered in provided source string:");
+        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(lex_errors), {}}});
+    }
+    if (!parsed.findings.empty() || !parsed.items) {
+        const LexOutput lexed = lex(source);
+        const TokenList& list = *lexed.tokens;
+        const std::span<const Token> tokens(list.tokens.data(), list.tokens.size());
+        const std::span<const Span> spans(list.spans.data(), list.spans.size());
+        std::vector<Finding> errors = std::move(parsed.findings);
+        if (!parsed.items) errors.push_back(syntax_failure(parsed.furthest, tokens));
         log_error("Parsing errors encountered in provided source string:");
-        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(parsed.errors, spans, source.size()),
+        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(errors, spans, source.size()),
                                                          token_debug_texts(tokens)}});
     }
 
@@ -174,11 +179,13 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
         if (const Item::Import* import = item.import()) {
             log_error(
                 fmt::format("Import encountered in string source; imports unsupported in this context: {}", import->path));
+            const LexOutput lexed = lex(source);
+            const TokenList& list = *lexed.tokens;
             return std::unexpected(Error{Error::ParserErrors{
                 {ParserError{std::nullopt, 0, 0,
                              fmt::format("import statements are not supported when parsing from string: {}",
                                          import->path)}},
-                token_debug_texts(tokens)}});
+                token_debug_texts(std::span<const Token>(list.tokens.data(), list.tokens.size()))}});
         }
         Function& f = *item.function();
         KEINSTR_LOG(kLogTargetParser, LogLevel::Debug,

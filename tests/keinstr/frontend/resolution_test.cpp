@@ -183,9 +183,12 @@ TEST(Failures, TheModuleChangesOnlyFromInsertionOn) {
         } else {
             EXPECT_EQ(fe.module, before) << c.what;
         }
-        // i17 was interned by every run that got as far as the grammar.
-        const bool parsed = std::string_view(c.what) != "lexing";
-        EXPECT_EQ(fe.registry.len() > types_before, parsed) << c.what;
+        // i17 was interned by every run that got as far as the grammar (the
+        // grammar reads tokens as they are lexed, so a run whose lexing fails
+        // late may have interned some too).
+        if (std::string_view(c.what) != "lexing") {
+            EXPECT_GT(fe.registry.len(), types_before) << c.what;
+        }
     }
 }
 

@@ -1,0 +1,176 @@
+// The front end lexes as the grammar asks for tokens and drops the tokens of
+// every finished item: these tests hold that to the result of lexing the whole
+// source first, on sources spanning many token chunks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "keinstr/modules/parser/diagnostics.hpp"
+#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/modules/parser/module_grammar.hpp"
+#include "keinstr/modules/parser/token_window.hpp"
+#include "tests/keinstr/frontend/frontend_fixture.hpp"
+
+namespace keinstr::test {
+namespace {
+
+// `n` functions of about 60 tokens each; function `bad` (if below n) has
+// `bad_line` as its first instruction.
+std::string program(std::size_t n, std::size_t bad = SIZE_MAX, const std::string& bad_line = "") {
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) {
+        s += "define i64 f" + std::to_string(i) + "(%a: i64, %p: ptr) {\nentry:\n";
+        if (i == bad) s += "  " + bad_line + "\n";
+        s += "  %x: i64 = iadd.wrap %a, i64 " + std::to_string(i) + "\n";
+        s += "  %y: i64 = load %p, align 8\n";
+        s += "  %c: i1 = icmp.slt %x, %y\n";
+        s += "  branch %c, next, done\nnext:\n  jump done\ndone:\n";
+        s += "  %r: i64 = phi [%x, entry], [%y, next]\n  ret %r\n}\n";
+    }
+    return s;
+}
+
+TEST(IncrementalLexer, GivesTheTokensAndFindingsOfTheWholeRun) {
+    const std::vector<std::string> sources = {
+        "",
+        "   ; only a comment",
+        program(3),
+        program(200),                 // several chunks
+        "i0 \n%a, i7 i0",             // findings that do not stop the run
+        program(100) + "i0 $ i64",    // a finding, then a character that stops it
+        "define void f() {\n€",
+    };
+    for (const std::string& src : sources) {
+        const LexOutput whole = lex(src);
+        for (const std::size_t batch : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {
+            IncrementalLexer lexer(src);
+            std::vector<Token> tokens;
+            std::vector<Token> buffer(batch);
+            for (;;) {
+                const std::size_t got = lexer.next(buffer);
+                tokens.insert(tokens.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+                if (got < batch) break;
+            }
+            // Asking again after the end gives nothing.
+            EXPECT_EQ(lexer.next(buffer), 0u);
+            EXPECT_EQ(lexer.finish(), whole.errors) << src.substr(0, 40) << " batch " << batch;
+            if (whole.tokens) {
+                EXPECT_TRUE(std::equal(tokens.begin(), tokens.end(), whole.tokens->tokens.begin(),
+                                       whole.tokens->tokens.end()))
+                    << src.substr(0, 40) << " batch " << batch;
+            }
+        }
+    }
+}
+
+TEST(IncrementalLexer, FinishLexesWhatTheReaderLeft) {
+    // The reader stops after a few tokens; the finding near the end still counts.
+    const std::string src = program(50) + "i0";
+    IncrementalLexer lexer(src);
+    std::vector<Token> buffer(5);
+    ASSERT_EQ(lexer.next(buffer), 5u);
+    const std::vector<LexError> errors = lexer.finish();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].span.start, src.size() - 2);
+}
+
+TEST(TokenWindow, KeepsTokensInPlaceUntilReleased) {
+    const std::string src = program(300);
+    const LexOutput whole = lex(src);
+    ASSERT_TRUE(whole.ok());
+    const auto& all = whole.tokens->tokens;
+    ASSERT_GT(all.size(), 4 * TokenWindow::kChunk);
+
+    IncrementalLexer lexer(src);
+    TokenWindow window(lexer);
+    // A token keeps its address while later chunks are lexed.
+    const Token* first = window.get(10);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(window.get(3 * TokenWindow::kChunk + 5), nullptr);
+    EXPECT_EQ(*first, all[10]);
+    EXPECT_EQ(window.get(10), first);
+
+    window.release_before(2 * TokenWindow::kChunk + 1);
+    for (std::size_t i = 2 * TokenWindow::kChunk; i < all.size(); i += 97) {
+        const Token* t = window.get(i);
+        ASSERT_NE(t, nullptr) << i;
+        EXPECT_EQ(*t, all[i]) << i;
+    }
+    EXPECT_EQ(window.get(all.size()), nullptr);
+    EXPECT_EQ(window.get(all.size() + TokenWindow::kChunk), nullptr);
+
+    // Over a complete list.
+    TokenWindow complete(std::span<const Token>(all.data(), all.size()));
+    EXPECT_EQ(complete.get(all.size() - 1), &all.back());
+    EXPECT_EQ(complete.get(all.size()), nullptr);
+}
+
+TEST(OnDemandParse, AgreesWithTheParseOfTheWholeTokenList) {
+    // Well formed, and failing in the last function (after many chunks were
+    // dropped), by a finding and by a syntax failure.
+    const std::size_t n = 250;
+    const std::vector<std::string> sources = {
+        program(n),
+        program(n, n - 1, "%z: [0 x i8] = alloca i8 1"),
+        program(n, n - 1, "%z: i64 = = iadd"),
+        program(n, 0, "%z: i64 = = iadd"),
+        program(n) + "define",
+    };
+    for (const std::string& src : sources) {
+        const LexOutput whole = lex(src);
+        ASSERT_TRUE(whole.ok());
+        const std::span<const Token> tokens(whole.tokens->tokens.data(), whole.tokens->tokens.size());
+
+        TypeRegistry r1{0, NodeId{}};
+        State s1(nullptr, nullptr, r1);
+        ModuleParse expected = parse_with_state(tokens, s1);
+
+        TypeRegistry r2{0, NodeId{}};
+        State s2(nullptr, nullptr, r2);
+        IncrementalLexer lexer(src);
+        OnDemandParse got = parse_on_demand(lexer, s2);
+        EXPECT_TRUE(lexer.finish().empty());
+
+        ASSERT_EQ(got.items.has_value(), expected.items.has_value());
+        if (got.items) {
+            EXPECT_EQ(got.items->size(), expected.items->size());
+        }
+        std::vector<Finding> errors = got.findings;
+        if (!got.items) errors.push_back(syntax_failure(got.furthest, tokens));
+        EXPECT_EQ(errors, expected.errors);
+    }
+}
+
+TEST(OnDemandParse, FailuresAfterManyItemsReportWholeSourceOffsetsAndTokens) {
+    const std::size_t n = 250;
+    const std::string src = program(n, n - 1, "%z: i64 = = iadd");
+    Frontend fe;
+    const auto r = fe.parse(src);
+    const auto* pe = parser_errors(r);
+    ASSERT_NE(pe, nullptr);
+    ASSERT_EQ(pe->errors.size(), 1u);
+    const std::size_t at = src.find("= = iadd") + 2;
+    EXPECT_EQ(pe->errors[0].start, at);
+    EXPECT_EQ(src.substr(pe->errors[0].start, 1), "=");
+    EXPECT_EQ(pe->tokens.size(), lex(src).tokens->tokens.size());
+    EXPECT_TRUE(fe.module.functions.empty());
+
+    // A lexing finding at the very end wins over a parse that went well.
+    Frontend fe2;
+    const auto r2 = fe2.parse(program(n) + "i0");
+    const auto* pe2 = parser_errors(r2);
+    ASSERT_NE(pe2, nullptr);
+    ASSERT_EQ(pe2->errors.size(), 1u);
+    EXPECT_EQ(pe2->errors[0].message, "cannot create IType with width 0 (must be between 1 and 8388607)");
+    EXPECT_TRUE(pe2->tokens.empty());
+    EXPECT_TRUE(fe2.module.functions.empty());
+
+    Frontend fe3;
+    ASSERT_TRUE(fe3.parse(program(n))) << describe(fe3.parse(program(n)));
+    EXPECT_EQ(fe3.module.functions.size(), n);
+}
+
+}  // namespace
+}  // namespace keinstr::test
