@@ -230,6 +230,7 @@ public:
     // `label` (see the model above).
     template <class F>
     auto labelled(std::string_view label, F&& body) -> decltype(body()) {
+        if (!furthest_.enabled()) return atomic(body);
         const Furthest::Mark fm = furthest_.mark();
         const Mark m = mark();
         auto result = body();

@@ -109,6 +109,11 @@ public:
         bool set;
     };
 
+    // A record that ignores every failure, for a run whose failures will not be
+    // described (a run that fails is run again with a record that keeps them).
+    void disable() noexcept { enabled_ = false; }
+    bool enabled() const noexcept { return enabled_; }
+
     void clear() noexcept {
         set_ = false;
         pos_ = 0;
@@ -118,6 +123,7 @@ public:
 
     // A failure at `pos` that names no pattern (it still moves the position).
     void fail(std::size_t pos) {
+        if (!enabled_) return;
         ++events_;
         if (!set_ || pos > pos_) {
             set_ = true;
@@ -128,6 +134,7 @@ public:
 
     // A failure at `pos` that would have accepted `p`.
     void fail(std::size_t pos, Pattern p) {
+        if (!enabled_) return;
         ++events_;
         if (!set_ || pos > pos_) {
             set_ = true;
@@ -147,7 +154,7 @@ public:
     // just before it ran) failed right at `start`, the patterns it added are
     // replaced by `label`.
     void label_since(const Mark& m, std::size_t start, Pattern label) {
-        if (events_ == m.events || !set_ || pos_ != start) return;
+        if (!enabled_ || events_ == m.events || !set_ || pos_ != start) return;
         if (m.set && m.pos == start) {
             expected_.resize(m.count);
         } else {
@@ -170,6 +177,7 @@ private:
     std::size_t pos_ = 0;
     bool set_ = false;
     std::uint64_t events_ = 0;
+    bool enabled_ = true;
     std::vector<Pattern> expected_;
 };
 

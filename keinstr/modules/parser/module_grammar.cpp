@@ -232,13 +232,12 @@ ModuleParse parse_with_state(std::span<const Token> tokens, State& state) {
     return out;
 }
 
-OnDemandParse parse_on_demand(IncrementalLexer& lexer, State& state) {
+std::optional<std::vector<Item>> parse_on_demand(IncrementalLexer& lexer, State& state) {
     Parser p(lexer, state);
-    OnDemandParse out;
-    out.items = module_parser(p);
-    out.findings = p.take_findings();
-    out.furthest = p.furthest();
-    return out;
+    p.furthest().disable();
+    auto items = module_parser(p);
+    if (!p.findings().empty()) return std::nullopt;
+    return items;
 }
 
 }  // namespace keinstr

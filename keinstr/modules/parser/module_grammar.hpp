@@ -93,15 +93,11 @@ struct ModuleParse {
 ModuleParse parse_with_state(std::span<const Token> tokens, State& state);
 
 // The module rule run once over the tokens of `lexer`, lexed as the rule asks
-// for them and dropped behind each item. The parse failed when `items` is
-// absent or `findings` is not empty; the syntax failure is not among the
-// findings, since the token it names may be gone: `furthest` keeps it for
-// `syntax_failure` over the complete token list.
-struct OnDemandParse {
-    std::optional<std::vector<Item>> items;
-    std::vector<Finding> findings;
-    Furthest furthest;
-};
-OnDemandParse parse_on_demand(IncrementalLexer& lexer, State& state);
+// for them and dropped behind each item, without keeping track of what failed
+// along the way (the bookkeeping that only a failed parse needs): the items of
+// a parse that succeeded without findings, or none. A parse that gave none is
+// described by `parse_with_state` over the complete token list, run with the
+// state cleared: its outcome is the same, with its errors.
+std::optional<std::vector<Item>> parse_on_demand(IncrementalLexer& lexer, State& state);
 
 }  // namespace keinstr

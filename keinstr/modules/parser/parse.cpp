@@ -153,29 +153,34 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     State state(std::move(resolver), std::move(generator), registry);
 
     // 3. Parsing. The lexer's findings come first: with any of them the parse
-    // does not count, whatever it gave. A failed parse is described over the
-    // complete token list, lexed again (that run is known to succeed).
-    OnDemandParse parsed = parse_on_demand(lexer, state);
+    // does not count, whatever it gave. A failed parse is run again over the
+    // complete token list, lexed again (that run is known to succeed), this
+    // time keeping what failed where, which its errors describe.
+    std::optional<std::vector<Item>> items = parse_on_demand(lexer, state);
     if (std::vector<LexError> lex_errors = lexer.finish(); !lex_errors.empty()) {
         log_error("Lexing errors encountered in provided source string:");
         return std::unexpected(Error{Error::ParserErrors{to_parser_errors(lex_errors), {}}});
     }
-    if (!parsed.findings.empty() || !parsed.items) {
+    if (!items) {
         const LexOutput lexed = lex(source);
         const TokenList& list = *lexed.tokens;
         const std::span<const Token> tokens(list.tokens.data(), list.tokens.size());
         const std::span<const Span> spans(list.spans.data(), list.spans.size());
-        std::vector<Finding> errors = std::move(parsed.findings);
-        if (!parsed.items) errors.push_back(syntax_failure(parsed.furthest, tokens));
+        state.clear();
+        ModuleParse parsed = parse_with_state(tokens, state);
+        if (parsed.errors.empty() && parsed.items) {
+            // Cannot happen: both runs read the same tokens the same way.
+            parsed.errors.push_back(Finding{TokenRange{0, 0}, "the parse gave different outcomes on two runs"});
+        }
         log_error("Parsing errors encountered in provided source string:");
-        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(errors, spans, source.size()),
+        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(parsed.errors, spans, source.size()),
                                                          token_debug_texts(tokens)}});
     }
 
     // 4. Items in source order.
     std::vector<Function> functions;
-    functions.reserve(parsed.items->size());
-    for (Item& item : *parsed.items) {
+    functions.reserve(items->size());
+    for (Item& item : *items) {
         if (const Item::Import* import = item.import()) {
             log_error(
                 fmt::format("Import encountered in string source; imports unsupported in this context: {}", import->path));
@@ -193,7 +198,7 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
         f.normalize_ssa();
         functions.push_back(std::move(f));
     }
-    parsed.items.reset();
+    items.reset();
 
     // 5. Internal names: each must be defined by exactly one function of this source.
     std::unordered_map<Uuid, Uuid> replacement;
