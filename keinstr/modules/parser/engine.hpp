@@ -144,6 +144,19 @@ public:
 
     State& state() noexcept { return *state_; }
 
+    // Whether failures are kept (see `Furthest::disable`). When they are not, a
+    // rule may take a shortcut that gives the same outcome (the same value,
+    // position, findings and state effects) without the failures it would
+    // have recorded.
+    bool tracking() const noexcept { return furthest_.enabled(); }
+    // Moves past the token at the position, which the caller has looked at.
+    void skip_one() noexcept { ++pos_; }
+    // Whether the token at the position is of kind `k` (records nothing).
+    bool next_is(TokenDiscriminants k) {
+        const Token* t = at(pos_);
+        return t != nullptr && t->kind() == k;
+    }
+
     // ---- backtracking --------------------------------------------------------
     struct Mark {
         std::size_t pos;

@@ -23,6 +23,7 @@ std::optional<InstrDestination> destination(Parser& p) {
 }
 
 std::optional<Typeref> additional_type(Parser& p) {
+    if (!p.tracking() && p.next_is(K::Register)) return std::nullopt;  // a register starts no type
     return p.atomic([&]() -> std::optional<Typeref> {
         auto ty = labelled_type_parser(p);
         if (!ty || !p.punct(K::Comma)) return std::nullopt;
@@ -31,6 +32,8 @@ std::optional<Typeref> additional_type(Parser& p) {
 }
 
 bool phi_operand_list(Parser& p, InstrPieces& pc) {
+    // Shortcut: the list must start with "[".
+    if (!p.tracking() && !p.next_is(K::LBracket)) return false;
     return p.labelled("phi operand list", [&]() -> bool {
         pc.pairs.clear();
         auto pair = [&]() -> bool {
@@ -63,6 +66,7 @@ void operand_list(Parser& p, InstrPieces& pc) {
 }
 
 void label_list(Parser& p, InstrPieces& pc) {
+    if (!p.tracking() && !p.next_is(K::Identifier)) return;
     p.separated(K::Comma, [&]() -> bool {
         auto label = label_parser(p);
         if (!label) return false;
@@ -72,6 +76,7 @@ void label_list(Parser& p, InstrPieces& pc) {
 }
 
 std::optional<std::uint32_t> alignment(Parser& p) {
+    if (!p.tracking() && !p.next_is(K::Comma)) return std::nullopt;
     return p.atomic([&]() -> std::optional<std::uint32_t> {
         const std::size_t start = p.pos();
         if (!p.punct(K::Comma) || !p.keyword(Keyword::Align)) return std::nullopt;
@@ -82,6 +87,7 @@ std::optional<std::uint32_t> alignment(Parser& p) {
 }
 
 bool volatile_mark(Parser& p) {
+    if (!p.tracking() && !p.next_is(K::Comma)) return false;
     return p.atomic([&] { return p.punct(K::Comma) && p.keyword(Keyword::Volatile); });
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 // --- character classes ------------------------------------------------------------
 
-enum : std::uint8_t { kIdent = 1, kBlank = 2, kNumeralStart = 4, kDot = 8 };
+enum : std::uint8_t { kIdent = 1, kBlank = 2, kNumeralStart = 4, kDot = 8, kMaySpace = 16 };
 
 constexpr std::array<std::uint8_t, 256> make_ascii_classes() {
     std::array<std::uint8_t, 256> t{};
@@ -31,6 +31,10 @@ constexpr std::array<std::uint8_t, 256> make_ascii_classes() {
     t['-'] |= kNumeralStart;
     // White_Space in ASCII, less the line feed.
     for (int c : {'\t', '\v', '\f', '\r', ' '}) t[c] |= kBlank;
+    // Bytes that may begin spacing: blanks, comments, and non-ASCII bytes (which
+    // may be Unicode blanks).
+    for (int c = 0; c < 256; ++c)
+        if ((t[c] & kBlank) || c == ';' || c >= 0x80) t[c] |= kMaySpace;
     return t;
 }
 constexpr std::array<std::uint8_t, 256> kAscii = make_ascii_classes();
@@ -172,8 +176,17 @@ private:
         return c;
     }
 
-    // Blanks and comments from p.
+    // Blanks and comments from p. Between tokens there is mostly nothing or a
+    // single space: those are settled here, the rest out of line.
     std::size_t skip_spacing(std::size_t p) const noexcept {
+        const char* d = s_.data();
+        const std::size_t n = size();
+        if (p >= n || !(cls(d[p]) & kMaySpace)) return p;
+        if (d[p] == ' ' && p + 1 < n && !(cls(d[p + 1]) & kMaySpace)) return p + 1;
+        return skip_spacing_run(p);
+    }
+
+    [[gnu::noinline]] std::size_t skip_spacing_run(std::size_t p) const noexcept {
         const char* d = s_.data();
         const std::size_t n = size();
         while (p < n) {

@@ -255,6 +255,21 @@ std::optional<Typeref> labelled_type_parser(Parser& p) {
         p.furthest().fail(p.pos(), Pattern::label(kLabel));
         return std::nullopt;
     }
+    // Shortcut: a scalar type is one token, complete as soon as it is read.
+    if (!p.tracking()) {
+        std::optional<AnyType> scalar;
+        if (t->is(K::IType)) {
+            scalar = int_type(t->itype().num_bits);
+        } else if (t->is(K::FType)) {
+            scalar = float_type(t->ftype());
+        } else if (is_keyword(*t, Keyword::Ptr)) {
+            scalar = ptr_type();
+        }
+        if (scalar) {
+            p.skip_one();
+            return p.state().intern(std::move(*scalar));
+        }
+    }
     return p.labelled(kLabel, [&] { return type_parser(p); });
 }
 

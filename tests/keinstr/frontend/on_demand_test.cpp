@@ -183,5 +183,78 @@ TEST(OnDemandParse, FailuresAfterManyItemsReportWholeSourceOffsetsAndTokens) {
     EXPECT_EQ(fe3.module.functions.size(), n);
 }
 
+// The fast parse (tokens on demand, no failure bookkeeping, shortcuts) against
+// the parse over the whole token list that keeps its failures: the same
+// outcome and, when both succeed, the same functions.
+// Whether the parse succeeded.
+bool expect_same_parse(std::string_view src, const std::string& what) {
+    const LexOutput whole = lex(src);
+    if (!whole.ok()) return false;
+    const std::span<const Token> tokens(whole.tokens->tokens.data(), whole.tokens->tokens.size());
+    TypeRegistry registry{0, NodeId{}};
+    const auto resolver = std::make_shared<const FunctionResolver>(
+        [](std::string name, bool external) -> std::optional<Uuid> {
+            if (name.starts_with("missing")) return std::nullopt;
+            Uuid u;
+            for (std::size_t i = 0; i < name.size(); ++i) u.bytes[i % 16] ^= static_cast<std::uint8_t>(name[i]);
+            u.bytes[15] ^= external ? 1 : 0;
+            return u;
+        });
+    const auto counter = [] {
+        return std::make_shared<const UuidGenerator>([n = std::make_shared<std::uint8_t>(0)] {
+            Uuid u;
+            u.bytes[0] = ++*n;
+            return u;
+        });
+    };
+    State tracked(resolver, counter(), registry);
+    const ModuleParse full = parse_with_state(tokens, tracked);
+    State fast(resolver, counter(), registry);
+    IncrementalLexer lexer(src);
+    const auto got = parse_on_demand(lexer, fast);
+
+    const bool full_ok = full.items && full.errors.empty();
+    EXPECT_EQ(got.has_value(), full_ok) << what;
+    if (!got || !full_ok) return false;
+    EXPECT_EQ(got->size(), full.items->size()) << what;
+    if (got->size() != full.items->size()) return false;
+    for (std::size_t i = 0; i < got->size(); ++i) {
+        const Function* a = (*got)[i].function();
+        const Function* b = (*full.items)[i].function();
+        EXPECT_EQ(a == nullptr, b == nullptr) << what;
+        if (a && b) {
+            EXPECT_TRUE(*a == *b) << what << ": function " << i;
+        }
+    }
+    return true;
+}
+
+TEST(OnDemandParse, ShortcutsGiveWhatTheFullRulesGive) {
+    // Every instruction and type form, immediates of each kind, undef operands,
+    // phis, alignment and volatile marks, and lines that fail part way.
+    const std::vector<std::string> lines = {
+        "%r: i64 = iadd.wrap %a, i64 7", "%r: i64 = iadd.wrap i64 undef, %a", "%r: fp64 = fadd %f, fp64 1.5",
+        "%r: ptr = getelementptr {i64, fp64, i32}, %p, %a, i32 1", "%r: ptr = getelementptr [16 x fp64], %p, %a",
+        "%r: i64 = load %p, align 8", "%r: i64 = load.acquire %p, align 8, volatile", "store %p, %a, align 8",
+        "store %p, %a, volatile", "%r: ptr = alloca i64 16, align 8", "%r: i64 = invoke ptr f0, %a, %p",
+        "%r: i64 = invoke ptr external g, %a", "%r: i64 = invoke ptr missing, %a", "%r: i1 = icmp.slt %a, i64 -3",
+        "%r: i64 = select i1 1, %a, i64 2", "%r: <4 x i32> = iadd.wrap <4 x i32> undef, <4 x i32> undef",
+        "%r: {i64, [2 x i8]} = insertvalue {i64, [2 x i8]} undef, %a, i32 0", "%r: i32 = cast.trunc %a",
+        "%r: [0 x i8] = alloca i8 1", "%r: i64 = iadd.wrap %a,", "%r: = iadd %a, %a", "%r: ptr = ptr undef",
+        "%r: i64 = phi [%a, entry]", "!assert %c", "%r: i64 = iadd.wrap %a, %a, align 3",
+        "%r: packed {i8, i16} = insertvalue packed {i8, i16} undef, i8 1, i32 0", "%r: i64 = iadd.wrap ptr f0, %a",
+    };
+    std::size_t parsed = 0;
+    for (const std::string& line : lines) {
+        const std::string src = "define i64 f0(%a: i64, %p: ptr, %f: fp64, %c: i1) {\nentry:\n  " + line +
+                                "\n  ret %a\n}\ndefine void g() {\ne:\n  trap\n}\n";
+        parsed += expect_same_parse(src, line) ? 1 : 0;
+    }
+    // Most lines are well formed; a few fail (the shortcuts must fail them too).
+    EXPECT_GE(parsed, lines.size() - 6);
+    EXPECT_TRUE(expect_same_parse(program(120), "program"));
+    EXPECT_FALSE(expect_same_parse(program(120, 60, "%z: i64 = = iadd"), "failing program"));
+}
+
 }  // namespace
 }  // namespace keinstr::test
