@@ -16,6 +16,7 @@
 #include "keinstr/modules/parser/diagnostics.hpp"
 #include "keinstr/modules/parser/lexer.hpp"
 #include "keinstr/modules/parser/module_grammar.hpp"
+#include "keinstr/modules/parser/name_numbers.hpp"
 #include "keinstr/modules/parser/state.hpp"
 #include "keinstr/utils/debug_str.hpp"
 #include "keinstr/utils/log.hpp"
@@ -52,20 +53,21 @@ private:
 // first use, so that what is reported about them does not depend on hashing.
 class PendingNames {
 public:
-    Uuid placeholder(std::string name, RandomUuids& uuids) {
-        auto [it, inserted] = index_.try_emplace(std::move(name), entries_.size());
-        if (inserted) entries_.emplace_back(it->first, uuids.next());
-        return entries_[it->second].second;
+    Uuid placeholder(std::string_view name, RandomUuids& uuids) {
+        const std::uint32_t n = names_.number(name);
+        if (n == placeholders_.size()) placeholders_.push_back(uuids.next());
+        return placeholders_[n];
     }
 
-    bool empty() const noexcept { return entries_.empty(); }
-    // (name, placeholder) in order of first use; names view the index's keys,
-    // which stay where they are while the map lives.
-    const std::vector<std::pair<std::string_view, Uuid>>& entries() const noexcept { return entries_; }
+    bool empty() const noexcept { return placeholders_.empty(); }
+    // Entry i (in order of first use): its name and placeholder.
+    std::size_t size() const noexcept { return placeholders_.size(); }
+    const std::string& name(std::size_t i) const noexcept { return names_.name(static_cast<std::uint32_t>(i)); }
+    const Uuid& placeholder(std::size_t i) const noexcept { return placeholders_[i]; }
 
 private:
-    std::unordered_map<std::string, std::size_t> index_;
-    std::vector<std::pair<std::string_view, Uuid>> entries_;
+    NameNumbers names_;  // name -> its number, in order of first use
+    std::vector<Uuid> placeholders_;
 };
 
 // The function resolver of one call: the module as it was before the call (looked
@@ -75,9 +77,9 @@ class Resolution {
 public:
     Resolution(const Module& module, RandomUuids& uuids) : module_(module), uuids_(uuids) {}
 
-    Uuid resolve(std::string name, bool external) {
+    Uuid resolve(std::string_view name, bool external) {
         if (auto found = find_in_module(name, external)) return *found;
-        return (external ? pending_external : pending_internal).placeholder(std::move(name), uuids_);
+        return (external ? pending_external : pending_internal).placeholder(name, uuids_);
     }
 
     PendingNames pending_internal;
@@ -89,6 +91,7 @@ private:
     std::optional<Uuid> find_in_module(std::string_view name, bool external) {
         if (!indexed_) build_index();
         const auto& index = external ? external_ : internal_;
+        if (index.empty()) return std::nullopt;
         if (auto it = index.find(name); it != index.end()) return it->second;
         return std::nullopt;
     }
@@ -147,7 +150,7 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     Resolution resolution(module, uuids);
     auto resolver = std::make_shared<const FunctionResolver>(
         [&resolution](std::string name, bool external) -> std::optional<Uuid> {
-            return resolution.resolve(std::move(name), external);
+            return resolution.resolve(name, external);
         });
     auto generator = std::make_shared<const UuidGenerator>([&uuids] { return uuids.next(); });
     State state(std::move(resolver), std::move(generator), registry);
@@ -213,7 +216,9 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
             Definitions& d = by_name[*f.name];
             if (d.count++ == 0) d.uuid = f.uuid;
         }
-        for (const auto& [name, placeholder] : resolution.pending_internal.entries()) {
+        const PendingNames& pending = resolution.pending_internal;
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const std::string& name = pending.name(i);
             const auto it = by_name.find(name);
             if (it == by_name.end()) {
                 log_error(fmt::format("Unresolved internal function: {}", debug_str(name)));
@@ -223,14 +228,15 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
                 log_error(fmt::format("Multiple functions found with the same name: {}", name));
                 return std::unexpected(Error{Error::DuplicateFunctionName{std::string(name)}});
             }
-            replacement.emplace(placeholder, it->second.uuid);
+            replacement.emplace(pending.placeholder(i), it->second.uuid);
         }
     }
 
     // 6. External names: nothing in a source declares an external function.
     if (!resolution.pending_external.empty()) {
         std::vector<std::string> names;
-        for (const auto& [name, placeholder] : resolution.pending_external.entries()) names.emplace_back(name);
+        const PendingNames& pending = resolution.pending_external;
+        for (std::size_t i = 0; i < pending.size(); ++i) names.push_back(pending.name(i));
         log_error(fmt::format("Unresolved external functions: {}", debug_string_list(names)));
         std::string joined;
         for (std::size_t i = 0; i < names.size(); ++i) {
