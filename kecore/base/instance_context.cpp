@@ -11,6 +11,8 @@ namespace kecore {
 
 void default_log_hook(const InstanceContext&, LogMessageEXT) {}
 
+bool log_wanted(const InstanceContext& instance, LogLevelEXT level) noexcept { return instance.log_wanted(level); }
+
 void log_record(const InstanceContext& instance, LogLevelEXT level, const LogOrigin& origin, std::uint32_t line,
                 NaiveDateTime timepoint, std::string message) noexcept {
     try {

@@ -61,7 +61,15 @@ public:
     // it without a lock and call it without holding one, so a hook that calls
     // back into the runtime (a host callback) cannot deadlock on it.
     LogHook log_hook() const noexcept { return log_hook_.load(std::memory_order_acquire); }
-    void set_log_hook(LogHook hook) noexcept { log_hook_.store(hook, std::memory_order_release); }
+    // `least`: the hook drops records below this level, so they need not be made.
+    void set_log_hook(LogHook hook, LogLevelEXT least = LogLevelEXT::Trace) noexcept {
+        log_least_.store(least, std::memory_order_relaxed);
+        log_hook_.store(hook, std::memory_order_release);
+    }
+    // Whether a record of `level` would reach a hook that keeps it.
+    bool log_wanted(LogLevelEXT level) const noexcept {
+        return log_hook() != &default_log_hook && level >= log_least_.load(std::memory_order_relaxed);
+    }
 
     // Adds `module` to the instance (kecore/base/add_module.cpp): verifies it,
     // type-checks each function against the instance's registry, analyses
@@ -97,6 +105,7 @@ private:
     InstanceContext(const BuildInfo& build, ApplicationInfo&& app, std::uint32_t node_id);
 
     std::atomic<LogHook> log_hook_{&default_log_hook};
+    std::atomic<LogLevelEXT> log_least_{LogLevelEXT::Trace};
 };
 
 // The UUID node id of a create info's node id: its four bytes little-endian,

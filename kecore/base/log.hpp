@@ -33,6 +33,10 @@ inline constexpr LogOrigin kLogOriginCompiler{"kecore::compiler", "kecore/src/co
 void log_record(const InstanceContext& instance, LogLevelEXT level, const LogOrigin& origin, std::uint32_t line,
                 NaiveDateTime timepoint, std::string message) noexcept;
 
+// Whether a record of `level` would be kept by the instance's hook (see
+// InstanceContext::log_wanted). Records nobody keeps are not made at all.
+bool log_wanted(const InstanceContext& instance, LogLevelEXT level) noexcept;
+
 template <class... Args>
 void log_message(const InstanceContext& instance, LogLevelEXT level, const LogOrigin& origin, std::uint32_t line,
                  fmt::format_string<Args...> format, Args&&... args) noexcept {
@@ -48,5 +52,8 @@ void log_message(const InstanceContext& instance, LogLevelEXT level, const LogOr
 }  // namespace kecore
 
 // KECORE_LOG(instance, Level, origin, "template {}", args...)
-#define KECORE_LOG(instance, level, origin, ...) \
-    ::kecore::log_message((instance), ::kecore::LogLevelEXT::level, (origin), __LINE__, __VA_ARGS__)
+#define KECORE_LOG(instance, level, origin, ...)                                                          \
+    do {                                                                                                   \
+        if (::kecore::log_wanted((instance), ::kecore::LogLevelEXT::level))                                \
+            ::kecore::log_message((instance), ::kecore::LogLevelEXT::level, (origin), __LINE__, __VA_ARGS__); \
+    } while (false)

@@ -14,7 +14,7 @@ std::expected<void, KeError> LogPluginEXT::initialize() {
     // Creation attaches every plugin to the live instance before initialising
     // any; an instance that is already gone has no hook left to set.
     if (std::shared_ptr<InstanceContext> instance = instance_.lock()) {
-        instance->set_log_hook(&LogPluginEXT::log_message);
+        instance->set_log_hook(&LogPluginEXT::log_message, level_);
     }
     return {};
 }

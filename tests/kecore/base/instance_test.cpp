@@ -209,6 +209,34 @@ TEST_F(InstanceTest, LevelFilterAndOnlyTheFirstSettingsRecordIsTaken) {
     EXPECT_TRUE(second.records.empty());
 }
 
+TEST_F(InstanceTest, RecordsAreMadeOnlyForAHookThatKeepsThem) {
+    // Arguments of a record nobody keeps are not even evaluated.
+    int evaluated = 0;
+    const auto count = [&] { return ++evaluated; };
+
+    auto plain = create_instance(make_info({}));
+    ASSERT_TRUE(plain);
+    for (auto level : {LogLevelEXT::Trace, LogLevelEXT::Error}) EXPECT_FALSE((*plain)->log_wanted(level));
+    KECORE_LOG(**plain, Error, kLogOriginBase, "{}", count());
+    EXPECT_EQ(evaluated, 0);
+
+    Capture capture;
+    InstanceCreateInfo info = make_info({"__EXT_kestrane_logger"});
+    info.ext.items.push_back(capture_settings(capture, LogLevelEXT::Warn));
+    auto logged = create_instance(std::move(info));
+    ASSERT_TRUE(logged);
+    EXPECT_FALSE((*logged)->log_wanted(LogLevelEXT::Info));
+    EXPECT_TRUE((*logged)->log_wanted(LogLevelEXT::Warn));
+    EXPECT_TRUE((*logged)->log_wanted(LogLevelEXT::Error));
+    capture.records.clear();
+    KECORE_LOG(**logged, Info, kLogOriginBase, "{}", count());
+    EXPECT_EQ(evaluated, 0);
+    KECORE_LOG(**logged, Error, kLogOriginBase, "kept {}", count());
+    EXPECT_EQ(evaluated, 1);
+    ASSERT_EQ(capture.records.size(), 1u);
+    EXPECT_EQ(capture.records[0].message, "kept 1");
+}
+
 TEST_F(InstanceTest, PluginLifecycleOrder) {
     auto created = create_instance(make_info({"high", "low", "mid"}));
     ASSERT_TRUE(created);
