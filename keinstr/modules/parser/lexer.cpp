@@ -88,7 +88,7 @@ private:
         const auto b = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(w[i])); };
         const std::uint32_t h = static_cast<std::uint32_t>(w.size()) * 0x9E3779B1u ^ b(0) * 0x85EBCA77u ^
                                 b(w.size() - 1) * 0xC2B2AE3Du ^ b(w.size() / 2) * 0x27D4EB2Fu ^
-                                b(1 % w.size()) * 0x165667B1u;
+                                b(w.size() > 1 ? 1 : 0) * 0x165667B1u;
         return (h ^ (h >> 16)) % kSlots;
     }
 
