@@ -120,24 +120,6 @@ std::string optional_name_debug(const std::optional<std::string>& name) {
     return "Some(" + debug_str(*name) + ")";
 }
 
-// Points every internal function pointer naming a placeholder at the function
-// that the placeholder stands for.
-void replace_placeholders(Function& f, const std::unordered_map<Uuid, Uuid>& replacement) {
-    const auto replace = [&](Operand& operand) {
-        AnyConst* constant = operand.as_imm_mut();
-        if (!constant) return;
-        auto* pointer = std::get_if<FunctionPointer>(constant);
-        if (!pointer || pointer->kind != FunctionPointerKind::Internal) return;
-        if (auto it = replacement.find(pointer->uuid); it != replacement.end()) pointer->uuid = it->second;
-    };
-    for (auto& [label, block] : f.body) {
-        if (Operand* operand = block.terminator.operand_mut()) replace(*operand);
-        for (KeInstr& instr : block.instructions) {
-            for (Operand& operand : instr.operands_mut()) replace(operand);
-        }
-    }
-}
-
 }  // namespace
 
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
@@ -203,19 +185,22 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     }
     items.reset();
 
-    // 5. Internal names: each must be defined by exactly one function of this source.
-    std::unordered_map<Uuid, Uuid> replacement;
+    // 5. Internal names: each must be defined by exactly one function of this
+    // source. That function takes the placeholder as its UUID (both are fresh
+    // random UUIDs), so the pointers that name it need no rewriting.
     if (!resolution.pending_internal.empty()) {
         struct Definitions {
             std::size_t count = 0;
-            Uuid uuid;
+            std::size_t index = 0;  // of the first definition in `functions`
         };
         std::unordered_map<std::string_view, Definitions> by_name;
-        for (const Function& f : functions) {
+        for (std::size_t k = 0; k < functions.size(); ++k) {
+            const Function& f = functions[k];
             if (!f.name) continue;
             Definitions& d = by_name[*f.name];
-            if (d.count++ == 0) d.uuid = f.uuid;
+            if (d.count++ == 0) d.index = k;
         }
+        std::vector<std::pair<std::size_t, Uuid>> adopted;
         const PendingNames& pending = resolution.pending_internal;
         for (std::size_t i = 0; i < pending.size(); ++i) {
             const std::string& name = pending.name(i);
@@ -228,8 +213,9 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
                 log_error(fmt::format("Multiple functions found with the same name: {}", name));
                 return std::unexpected(Error{Error::DuplicateFunctionName{std::string(name)}});
             }
-            replacement.emplace(pending.placeholder(i), it->second.uuid);
+            adopted.emplace_back(it->second.index, pending.placeholder(i));
         }
+        for (const auto& [index, uuid] : adopted) functions[index].uuid = uuid;
     }
 
     // 6. External names: nothing in a source declares an external function.
@@ -246,9 +232,8 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
         return std::unexpected(Error{Error::UnresolvedFunction{FunctionPointerKind::External, std::move(joined)}});
     }
 
-    // 7. Placeholders replaced, functions inserted.
+    // 7. The functions inserted.
     for (Function& f : functions) {
-        if (!replacement.empty()) replace_placeholders(f, replacement);
         module.insert_function(std::make_shared<Function>(std::move(f)));
     }
 

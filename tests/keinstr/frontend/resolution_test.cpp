@@ -33,6 +33,16 @@ TEST(Resolution, ForwardAndSelfReferencesResolveToTheParsedFunctions) {
     EXPECT_EQ(returned_pointer(fe, "f"), FunctionPointer::internal(g));
     EXPECT_EQ(returned_pointer(fe, "g"), FunctionPointer::internal(g));
     EXPECT_EQ(returned_pointer(fe, "h"), FunctionPointer::internal(f));
+    // Referenced or not, every function has a fresh version-4 UUID of its own.
+    const Uuid h = fe.function("h").uuid;
+    EXPECT_NE(f, g);
+    EXPECT_NE(g, h);
+    EXPECT_NE(f, h);
+    for (const Uuid& u : {f, g, h}) {
+        EXPECT_EQ(u.bytes[6] >> 4, 4);
+        EXPECT_EQ(u.bytes[8] & 0xC0, 0x80);
+    }
+    EXPECT_EQ(fe.module.functions.size(), 3u);
 }
 
 TEST(Resolution, NameDefinedTwiceFailsOnlyWhenReferenced) {
