@@ -96,6 +96,18 @@ bool extract_string(PyObject* obj, std::string& out) {
     return true;
 }
 
+bool borrow_string(PyObject* obj, std::string_view& out) {
+    if (!PyUnicode_Check(obj)) {
+        raise_cannot_convert(obj, "PyString");
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (data == nullptr) return false;
+    out = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
 bool check_sequence(PyObject* obj) {
     if (PyUnicode_Check(obj)) {
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");

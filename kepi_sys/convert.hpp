@@ -45,6 +45,8 @@ bool extract_u32(PyObject* obj, std::uint32_t& out);
 // A str as UTF-8 (TypeError for a non-str, UnicodeEncodeError for text that
 // has no UTF-8 form).
 bool extract_string(PyObject* obj, std::string& out);
+// The same check, the text borrowed: valid while `obj` lives (hold a reference).
+bool borrow_string(PyObject* obj, std::string_view& out);
 
 // The list fields' sequence test: a str is refused although it is a
 // sequence; a list, a tuple or another collections.abc.Sequence passes.

@@ -80,7 +80,7 @@ bool extract_module_source_type(PyObject* obj, kecore::ModuleSourceType& out) {
     return true;
 }
 
-bool extract_module_source_info(PyObject* obj, kecore::ModuleSourceInfo& out) {
+bool extract_module_source_info(PyObject* obj, kecore::ModuleSourceInfo& out, std::vector<Ref>* lenders) {
     static AttrName source_type("source_type"), filename("filename"), data("data");
     constexpr std::string_view kRecord = "ModuleSourceInfo";
     return read_field(obj, source_type, kRecord,
@@ -96,7 +96,19 @@ bool extract_module_source_info(PyObject* obj, kecore::ModuleSourceInfo& out) {
                           out.filename = std::move(text);
                           return true;
                       }) &&
-           read_field(obj, data, kRecord, [&](PyObject* v) { return extract_string(v, out.data); });
+           read_field(obj, data, kRecord, [&](PyObject* v) {
+               if (lenders == nullptr) {
+                   std::string text;
+                   if (!extract_string(v, text)) return false;
+                   out.data = std::move(text);
+                   return true;
+               }
+               std::string_view text;
+               if (!borrow_string(v, text)) return false;
+               lenders->push_back(Ref::borrow(v));
+               out.data = kecore::SourceText::borrowed(text);
+               return true;
+           });
 }
 
 std::string debug_names_of_loaders() {
@@ -159,13 +171,13 @@ std::optional<kecore::InstanceCreateInfo> extract_instance_create_info(PyObject*
     return info;
 }
 
-std::optional<kecore::ModuleCompileInfo> extract_module_compile_info(PyObject* obj) {
+std::optional<kecore::ModuleCompileInfo> extract_module_compile_info(PyObject* obj, std::vector<Ref>* lenders) {
     static AttrName sources("sources");
     kecore::ModuleCompileInfo info;
     const bool ok = read_field(obj, sources, "ModuleCompileInfo", [&](PyObject* v) {
         return for_each_item(v, [&](PyObject* item) {
             kecore::ModuleSourceInfo source;
-            if (!extract_module_source_info(item, source)) return false;
+            if (!extract_module_source_info(item, source, lenders)) return false;
             info.sources.push_back(std::move(source));
             return true;
         });

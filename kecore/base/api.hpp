@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "kecore/utils/error.hpp"
@@ -44,10 +46,34 @@ enum class ModuleSourceType : std::uint32_t {
 // The kind of a value, or none for a value that names no kind.
 std::optional<ModuleSourceType> module_source_type_from_value(std::uint32_t value) noexcept;
 
+// The text of a source: owned, or borrowed from a caller that keeps it alive
+// and unchanged for as long as the source is in use (the host lends the text
+// of its string objects this way, so that compiling copies no source).
+class SourceText {
+public:
+    SourceText() = default;
+    SourceText(std::string text) : text_(std::move(text)) {}
+    SourceText(const char* text) : text_(std::string(text)) {}
+    static SourceText borrowed(std::string_view text) {
+        SourceText t;
+        t.text_ = text;
+        return t;
+    }
+
+    std::string_view view() const noexcept {
+        return std::visit([](const auto& t) { return std::string_view(t); }, text_);
+    }
+    // Lets go of the text (freeing it when owned).
+    void release() noexcept { text_ = std::string_view{}; }
+
+private:
+    std::variant<std::string, std::string_view> text_;
+};
+
 struct ModuleSourceInfo {
     ModuleSourceType source_type = ModuleSourceType::Assembly;
     std::optional<std::string> filename;  // the name the source is reported and stored under
-    std::string data;                     // the source text
+    SourceText data;                      // the source text
 };
 
 struct ModuleCompileInfo {

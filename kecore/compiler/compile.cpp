@@ -34,14 +34,14 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
     for (ModuleSourceInfo& source : info.sources) {
         const std::string label = source_label(source);
         KECORE_LOG(instance, Trace, kLogOriginCompiler, "Compiling source \"{}\"", label);
-        auto parsed = keinstr::extend_module_from_string(module, registry, source.data);
+        auto parsed = keinstr::extend_module_from_string(module, registry, source.data.view());
         if (!parsed) {
             KECORE_LOG(instance, Error, kLogOriginCompiler, "Failed to compile assembly source \"{}\": {}", label,
                        parsed.error());
             return std::unexpected(KeError(KeError::Ir{std::move(parsed.error())}));
         }
         // The text is no longer needed once parsed.
-        std::string().swap(source.data);
+        source.data.release();
         if (source.filename) storage.source_names.push_back(std::move(*source.filename));
     }
 

@@ -1,5 +1,6 @@
 """Compiling textual IR into storage and loading it into instances, through kepi._sys."""
 
+import gc
 import re
 import subprocess
 import sys
@@ -462,3 +463,29 @@ def test_threads_loading_into_one_instance():
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout == "ok 150\n"
+
+
+def test_source_text_replaced_by_a_callback_during_compile():
+    # The text is read in place from the str object; a log callback that swaps
+    # the objects out and drops them must not pull the text from under the
+    # compile (the first source is still being parsed when its record is made).
+    info = ModuleCompileInfo([source(SQUARE, "a.kir"),
+                              source(USES_SQUARE, "b.kir")])
+
+    armed = []
+
+    def swap(record):
+        if armed:
+            for src in info.sources:
+                src.data = "this is not a program " * 1000
+            gc.collect()
+
+    inst = s._ke_create_instance(InstanceCreateInfo(enabled_extensions=[LOGGER],
+                                                    ext=[LogCreateInfoEXT(LogLevelEXT.Trace, swap)]))
+    armed.append(True)
+    storage = s._ke_compile_module(inst, info)
+    module = s._ke_load_module(s._ke_create_instance(InstanceCreateInfo()), storage)
+    assert isinstance(module, s.Module)
+    # The next compile sees the replaced text.
+    with pytest.raises(RuntimeError):
+        s._ke_compile_module(inst, info)
