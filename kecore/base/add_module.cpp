@@ -36,24 +36,30 @@ std::expected<ModuleKey, KeError> InstanceContext::add_module(const std::shared_
         return std::unexpected(KeError(KeError::Ir{std::move(verified.error())}));
     }
 
+    // Each function is analysed right after it type-checks, while its instructions are
+    // still in cache. The analyses are used only once every function has passed.
+    keinstr::TypeCheckSession checker(instance.type_registry);
+    std::vector<keinstr::FunctionAnalysis> analyses;
+    analyses.reserve(module.functions.size());
     for (const auto& [id, function] : module.functions) {
         const std::string label = function_label(*function);
         KECORE_LOG(instance, Trace, kLogOriginBase, "Type checking function '{}'", label);
-        if (auto checked = keinstr::type_check(*function, instance.type_registry); !checked) {
+        if (auto checked = checker.check(*function); !checked) {
             KECORE_LOG(instance, Error, kLogOriginBase, "Type check failed for function '{}': {}", label,
                        checked.error());
             return std::unexpected(KeError(KeError::Ir{std::move(checked.error())}));
         }
+        analyses.push_back(keinstr::Function::analyze(function));
     }
 
     std::weak_ptr<InstanceContext> weak = self;
     const keinstr::Uuid uuid = instance.new_module_uuid();
     FunctionContextMap function_contexts;
     TheoremLibrary theorems;
+    auto analysis = analyses.begin();
     for (const auto& [id, function] : module.functions) {
-        keinstr::FunctionAnalysis analysis = keinstr::Function::analyze(function);
         function_contexts.insert(
-            id, FunctionContext{function, std::move(analysis), std::make_unique<AttachedFunctions>(), id});
+            id, FunctionContext{function, std::move(*analysis++), std::make_unique<AttachedFunctions>(), id});
     }
 
     KECORE_LOG(instance, Info, kLogOriginBase, "Module with UUID {} added to instance. Contains functions: {}",

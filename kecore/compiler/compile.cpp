@@ -46,16 +46,22 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
     }
 
     KECORE_LOG(instance, Trace, kLogOriginCompiler, "Verifying compiled module");
-    if (auto verified = module.verify(); !verified) {
-        KECORE_LOG(instance, Error, kLogOriginCompiler, "Module verification failed: {}", verified.error());
-        return std::unexpected(KeError(KeError::Ir{std::move(verified.error())}));
+    // Parsing a source ends by verifying the whole module, and nothing has changed the
+    // module since the last source was parsed: with a source, the module is verified
+    // already. Only the empty module of no source is left to verify.
+    if (info.sources.empty()) {
+        if (auto verified = module.verify(); !verified) {
+            KECORE_LOG(instance, Error, kLogOriginCompiler, "Module verification failed: {}", verified.error());
+            return std::unexpected(KeError(KeError::Ir{std::move(verified.error())}));
+        }
     }
 
     KECORE_LOG(instance, Trace, kLogOriginCompiler, "Type checking compiled module");
+    keinstr::TypeCheckSession checker(registry);
     for (const auto& [id, function] : module.functions) {
         const std::string label = function_label(*function);
         KECORE_LOG(instance, Trace, kLogOriginCompiler, "Type checking function '{}'", label);
-        if (auto checked = keinstr::type_check(*function, registry); !checked) {
+        if (auto checked = checker.check(*function); !checked) {
             KECORE_LOG(instance, Error, kLogOriginCompiler, "Type check failed for function '{}': {}", label,
                        checked.error());
             return std::unexpected(KeError(KeError::Ir{std::move(checked.error())}));

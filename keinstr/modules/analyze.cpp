@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <variant>
+
+#include "keinstr/modules/instruction_walk.hpp"
+#include "keinstr/modules/record_fields.hpp"
 
 namespace keinstr {
 
@@ -82,11 +86,13 @@ DestMap Function::derive_dest_map() const {
     for (const auto& [label, block] : body) instructions += block.instructions.size();
     std::vector<DestMap::value_type> definitions;
     definitions.reserve(instructions);
-    for (const auto& [label, block] : body) {
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        prefetch_next_block(body, it);
+        const auto& [label, block] = *it;
         for (std::size_t i = 0; i < block.instructions.size(); ++i) {
-            if (auto dest = block.instructions[i].destination()) {
-                definitions.emplace_back(*dest, InstructionPosition{label, static_cast<std::uint32_t>(i)});
-            }
+            const std::optional<Name> dest = std::visit(
+                [](const auto& rec) { return record_fields::destination(rec); }, block.instructions[i].variant());
+            if (dest) definitions.emplace_back(*dest, InstructionPosition{label, static_cast<std::uint32_t>(i)});
         }
     }
     return DestMap::from_definitions(std::move(definitions));

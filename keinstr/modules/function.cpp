@@ -3,7 +3,6 @@
 #include <variant>
 
 #include "keinstr/modules/record_fields.hpp"
-#include "keinstr/modules/type_remap.hpp"
 
 namespace keinstr {
 
@@ -75,10 +74,6 @@ void remap_function(Function& f, const Remap& remap) {
 
 void Function::remap_types(const TypeMap& map) {
     remap_function(*this, [&](Typeref& t) { remap_typeref(t, map); });
-}
-
-void remap_function_types(Function& function, const TypeRemapTable& table) {
-    remap_function(function, [&](Typeref& t) { table.remap(t); });
 }
 
 void ExternalFunction::remap_types(const TypeMap& map) {

@@ -1,5 +1,7 @@
 #include "keinstr/modules/module.hpp"
 
+#include "keinstr/modules/instruction_walk.hpp"
+#include "keinstr/modules/record_fields.hpp"
 #include "keinstr/modules/type_remap.hpp"
 
 namespace keinstr {
@@ -49,13 +51,47 @@ std::optional<FunctionPointer> Module::find_function_uuid_by_name(std::string_vi
     return std::nullopt;
 }
 
+namespace {
+
+// Function::remap_types through the table, in one look at each record: the parameter
+// types, the return type, the instructions' type fields and the types of the undef
+// operands of instructions and terminators.
+void remap_function(Function& f, const TypeRemapTable& table) {
+    const auto remap = [&](Typeref& t) { table.remap(t); };
+    for (auto& [name, ty] : f.params) remap(ty);
+    if (f.return_type) remap(*f.return_type);
+    for (auto it = f.body.begin(); it != f.body.end(); ++it) {
+        prefetch_next_block(f.body, it);
+        BasicBlock& block = it->second;
+        for (KeInstr& instr : block.instructions) {
+            std::visit(
+                [&](auto& rec) {
+                    record_fields::for_each_type_field(rec, remap);
+                    for_each_operand(rec, [&](Operand& operand) {
+                        if (Typeref* t = operand.as_undef()) remap(*t);
+                    });
+                },
+                instr.variant());
+        }
+        if (Operand* operand = block.terminator.operand_mut()) {
+            if (Typeref* t = operand->as_undef()) remap(*t);
+        }
+    }
+}
+
+}  // namespace
+
 void Module::remap_types(const TypeMap& map) {
     const TypeRemapTable table(map);
+    // A map that sends every handle to itself (loading into a registry that holds the
+    // module's types under the same handles) changes nothing: no function is touched,
+    // so none needs copying either.
+    if (table.is_identity()) return;
     for (auto& [key, function] : functions) {
         if (!function) continue;
         // Copy on write: another holder must not see the rewrite.
         if (function.use_count() != 1) function = std::make_shared<Function>(*function);
-        remap_function_types(*function, table);
+        remap_function(*function, table);
     }
     for (auto& [key, ext] : external_functions) ext.remap_types(map);
 }

@@ -1,8 +1,12 @@
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <variant>
 
 #include "keinstr/modules/function.hpp"
+#include "keinstr/modules/instruction_walk.hpp"
 #include "keinstr/modules/name_table.hpp"
+#include "keinstr/modules/record_fields.hpp"
 
 namespace keinstr {
 
@@ -23,18 +27,22 @@ void Function::normalize_ssa() {
         renamed.assign(name, Name{counter});
         name = Name{counter++};
     }
-    for (auto& [label, block] : body) {
-        for (auto& instr : block.instructions) {
-            auto old = instr.destination();
-            if (!old) continue;
-            renamed.assign(*old, Name{counter});
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        prefetch_next_block(body, it);
+        for (auto& instr : it->second.instructions) {
+            // The destination read and replaced in one look at the record: a Name, or an
+            // optional Name (invoke) renumbered only when present.
             std::visit(
                 [&](auto& rec) {
-                    // `dest` is a Name, or an optional Name (invoke) known to be present.
-                    if constexpr (requires { rec.dest = Name{}; }) rec.dest = Name{counter};
+                    if constexpr (requires { rec.dest; }) {
+                        const std::optional<Name> old = record_fields::destination(rec);
+                        if (!old) return;
+                        renamed.assign(*old, Name{counter});
+                        rec.dest = Name{counter};
+                        ++counter;
+                    }
                 },
                 instr.variant());
-            ++counter;
         }
     }
 
@@ -50,7 +58,7 @@ void Function::normalize_ssa() {
     };
     for (auto& [label, block] : body) {
         for (auto& instr : block.instructions) {
-            for (Operand& operand : instr.operands_mut()) rewrite(operand);
+            std::visit([&](auto& rec) { for_each_operand(rec, rewrite); }, instr.variant());
         }
         if (Operand* operand = block.terminator.operand_mut()) rewrite(*operand);
     }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "keinstr/modules/function.hpp"
-#include "keinstr/modules/uuid_table.hpp"
+#include "keinstr/modules/type_table.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace keinstr {
@@ -11,19 +11,23 @@ namespace keinstr {
 class TypeRemapTable {
 public:
     explicit TypeRemapTable(const TypeMap& map) : table_(map.size()) {
-        for (const auto& [from, to] : map) table_.try_emplace(from.uuid, to);
+        for (const auto& [from, to] : map) {
+            table_.try_emplace(from, to);
+            if (!same_type(from, to)) identity_ = false;
+        }
     }
+
+    // True when every key maps to itself: remapping changes nothing.
+    bool is_identity() const noexcept { return identity_; }
 
     // Rewrites `t` when it is a key of the map.
     void remap(Typeref& t) const noexcept {
-        if (const Typeref* to = table_.find(t.uuid)) t = *to;
+        if (const Typeref* to = table_.find(t)) t = *to;
     }
 
 private:
-    UuidTable<Typeref> table_;
+    TypeTable<Typeref> table_;
+    bool identity_ = true;
 };
-
-// Function::remap_types through the table.
-void remap_function_types(Function& function, const TypeRemapTable& table);
 
 }  // namespace keinstr

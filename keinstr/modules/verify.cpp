@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "keinstr/modules/instruction_walk.hpp"
 #include "keinstr/modules/name_table.hpp"
 #include "keinstr/modules/record_fields.hpp"
 #include "keinstr/modules/uuid_table.hpp"
@@ -23,20 +24,32 @@ std::vector<std::string> wildcard_names(const std::set<std::uint16_t>& numbers) 
     return names;
 }
 
+// The type variable `t` names, if any. A registered type's handle fails on its first
+// byte already (a type variable's bytes 0 to 5 are all 0xFF), which is checked inline.
+std::optional<std::uint16_t> type_variable_of(const Typeref& t) noexcept {
+    if (t.uuid.bytes[0] != 0xFF) return std::nullopt;
+    return t.type_variable_number();
+}
+
 // Room for the usual register numbers of a function with `defs` definitions in the
 // dense part of a NameSet: the front end numbers registers densely.
 std::size_t dense_name_limit(std::size_t defs) { return 2 * defs + 1024; }
 
-// What one walk over the function finds for steps 1 to 5 (definitions) and for the
-// limits of step 7: each check keeps its first finding in the order the check alone
-// would meet it, so the findings are reported in step order afterwards.
-struct FirstWalk {
+// What the one walk over the function finds. Each check keeps its first finding in the
+// order the check alone would meet it, so the findings are reported in step order
+// afterwards: the definitions (steps 1 to 5), the uses (step 6), the limits of step 7 and
+// the function pointers.
+struct FunctionWalk {
     std::set<std::uint16_t> used_wildcards;
     const KeInstr* first_meta = nullptr;
     std::optional<Label> phi_not_first;
     std::optional<Label> undefined_block;
     std::optional<Name> redefined;
     const BlockMap::value_type* oversized_block = nullptr;
+    // Registers used before the walk met a definition of theirs, in walk order: each
+    // is undefined unless defined further on.
+    std::vector<Name> pending_uses;
+    std::optional<Error> bad_pointer;
 };
 
 // The function pointers of one operand name functions of `module`: a function may
@@ -67,25 +80,39 @@ VerifyResult verify_function(const Function& f, const Module* module, const Inte
     for (const auto& [label, block] : f.body) total_instructions += block.instructions.size();
 
     // One walk: the type variables used (step 1), the first meta instruction (step 2),
-    // phi placement (step 3), terminator targets (step 4), single definition (step 5)
-    // and the size of each block (step 7).
-    FirstWalk walk;
+    // phi placement (step 3), terminator targets (step 4), single definition (step 5),
+    // register uses (step 6), the size of each block (step 7) and the function pointers.
+    // A use is settled at once when its register is defined already; the others wait
+    // for the end of the walk, when every definition is known.
+    FunctionWalk walk;
     NameSet defined(dense_name_limit(f.params.size() + total_instructions));
     for (const auto& [name, ty] : f.params) {
-        if (auto n = ty.type_variable_number()) walk.used_wildcards.insert(*n);
+        if (auto n = type_variable_of(ty)) walk.used_wildcards.insert(*n);
         if (!defined.insert(name) && !walk.redefined) walk.redefined = name;
     }
+    const auto use = [&](const Name& reg) {
+        if (!defined.contains(reg)) walk.pending_uses.push_back(reg);
+    };
     const bool meta_allowed = f.meta_function;
-    for (const auto& entry : f.body) {
-        const BasicBlock& block = entry.second;
+    for (auto it = f.body.begin(); it != f.body.end(); ++it) {
+        prefetch_next_block(f.body, it);
+        const BasicBlock& block = it->second;
         bool past_phis = false;
         for (const auto& instr : block.instructions) {
-            // The type variables among the instruction's own types and its destination,
-            // in one look at the record.
+            // The instruction's own types, operands and destination in one look at the record.
             const std::optional<Name> dest = std::visit(
                 [&](const auto& rec) {
                     record_fields::for_each_type_field(rec, [&](const Typeref& t) {
-                        if (auto n = t.type_variable_number()) walk.used_wildcards.insert(*n);
+                        if (auto n = type_variable_of(t)) walk.used_wildcards.insert(*n);
+                    });
+                    for_each_operand(rec, [&](const Operand& operand) {
+                        if (const Name* reg = operand.as_reg()) {
+                            use(*reg);
+                        } else if (module && !walk.bad_pointer) {
+                            if (auto r = check_function_pointer(*module, f, operand, internal); !r) {
+                                walk.bad_pointer = std::move(r.error());
+                            }
+                        }
                     });
                     return record_fields::destination(rec);
                 },
@@ -99,6 +126,9 @@ VerifyResult verify_function(const Function& f, const Module* module, const Inte
             }
             if (dest && !defined.insert(*dest) && !walk.redefined) walk.redefined = *dest;
         }
+        if (const Operand* operand = block.terminator.operand()) {
+            if (const Name* reg = operand->as_reg()) use(*reg);
+        }
         if (!walk.undefined_block) {
             if (const auto* br = std::get_if<Branch>(&block.terminator)) {
                 if (!f.body.contains(br->true_label)) {
@@ -110,7 +140,7 @@ VerifyResult verify_function(const Function& f, const Module* module, const Inte
                 if (!f.body.contains(jump->target)) walk.undefined_block = jump->target;
             }
         }
-        if (!walk.oversized_block && block.instructions.size() > kMaxBlockInstructions) walk.oversized_block = &entry;
+        if (!walk.oversized_block && block.instructions.size() > kMaxBlockInstructions) walk.oversized_block = &*it;
     }
 
     // Step 1: the type variables the function uses are exactly those it declares.
@@ -130,23 +160,10 @@ VerifyResult verify_function(const Function& f, const Module* module, const Inte
     // Step 5: single definition.
     if (walk.redefined) return std::unexpected(Error{Error::SsaMultipleDefinitions{*walk.redefined}});
 
-    // Step 6: every register use is defined somewhere. The same walk notes the first
-    // function pointer that names no function of the module.
-    std::optional<Error> bad_pointer;
-    for (const auto& [label, block] : f.body) {
-        for (const auto& instr : block.instructions) {
-            for (const Operand& operand : instr.operands()) {
-                if (const Name* reg = operand.as_reg()) {
-                    if (!defined.contains(*reg)) return std::unexpected(Error{Error::UndefinedName{*reg}});
-                } else if (module && !bad_pointer) {
-                    if (auto r = check_function_pointer(*module, f, operand, internal); !r) bad_pointer = std::move(r.error());
-                }
-            }
-        }
-        if (const Operand* operand = block.terminator.operand()) {
-            const Name* reg = operand->as_reg();
-            if (reg && !defined.contains(*reg)) return std::unexpected(Error{Error::UndefinedName{*reg}});
-        }
+    // Step 6: every register use is defined somewhere. The definitions only grow during
+    // the walk, so the first use left undefined is the first pending one.
+    for (const Name& reg : walk.pending_uses) {
+        if (!defined.contains(reg)) return std::unexpected(Error{Error::UndefinedName{reg}});
     }
 
     // Steps 7 to 10: the limits.
@@ -171,7 +188,7 @@ VerifyResult verify_function(const Function& f, const Module* module, const Inte
     }
     // The entry block is checked last.
     if (!f.body.contains(Label{0})) return std::unexpected(Error{Error::MissingEntryBlock{}});
-    if (bad_pointer) return std::unexpected(std::move(*bad_pointer));
+    if (walk.bad_pointer) return std::unexpected(std::move(*walk.bad_pointer));
     return {};
 }
 
@@ -194,12 +211,17 @@ std::expected<void, Error> Module::verify_func(const Function& function) const {
 }
 
 std::expected<void, Error> Module::verify() const {
-    // The module's function UUIDs, hashed once for every function pointer of every function.
+    // The module's function UUIDs, hashed once for every function pointer of every
+    // function; the functions in UUID order beside them, so the map is walked once.
     UuidTable<char> keys(functions.size());
-    for (const auto& [uuid, function] : functions) keys.try_emplace(uuid, 0);
-    const auto internal = [&](const Uuid& u) { return keys.contains(u); };
+    std::vector<const Function*> ordered;
+    ordered.reserve(functions.size());
     for (const auto& [uuid, function] : functions) {
-        if (!function) continue;
+        keys.try_emplace(uuid, 0);
+        if (function) ordered.push_back(function.get());
+    }
+    const auto internal = [&](const Uuid& u) { return keys.contains(u); };
+    for (const Function* function : ordered) {
         if (auto r = verify_function(*function, this, internal); !r) return r;
     }
     return {};

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <atomic>
+#include <bit>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <span>
@@ -45,18 +47,45 @@ private:
 struct Uuid {
     std::array<std::uint8_t, 16> bytes{};
 
-    // Written out rather than defaulted: not every standard library orders std::array with <=>.
+    // Handles are compared everywhere (map keys, type handles): at run time as
+    // two 64-bit words each, read most significant byte first.
     constexpr std::strong_ordering operator<=>(const Uuid& other) const noexcept {
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (bytes[i] != other.bytes[i]) {
-                return bytes[i] < other.bytes[i] ? std::strong_ordering::less : std::strong_ordering::greater;
+        if consteval {
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                if (bytes[i] != other.bytes[i]) {
+                    return bytes[i] < other.bytes[i] ? std::strong_ordering::less : std::strong_ordering::greater;
+                }
             }
+            return std::strong_ordering::equal;
+        } else {
+            const std::uint64_t a = high_word(), b = other.high_word();
+            if (a != b) return a <=> b;
+            return low_word() <=> other.low_word();
         }
-        return std::strong_ordering::equal;
     }
-    constexpr bool operator==(const Uuid&) const = default;
+    constexpr bool operator==(const Uuid& other) const noexcept {
+        if consteval {
+            return bytes == other.bytes;
+        } else {
+            return high_word() == other.high_word() && low_word() == other.low_word();
+        }
+    }
+
+    // Bytes 0-7 and 8-15 as big-endian numbers.
+    std::uint64_t high_word() const noexcept { return big_endian_word(0); }
+    std::uint64_t low_word() const noexcept { return big_endian_word(8); }
 
     static constexpr Uuid nil() noexcept { return Uuid{}; }
+
+private:
+    std::uint64_t big_endian_word(std::size_t at) const noexcept {
+        std::uint64_t w;
+        std::memcpy(&w, bytes.data() + at, sizeof w);
+        if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+        return w;
+    }
+
+public:
     static constexpr Uuid from_bytes(const std::array<std::uint8_t, 16>& b) noexcept { return Uuid{b}; }
 
     // Random version-4 UUID (OS random source).

@@ -29,7 +29,7 @@ CheckResult operands_have_type(TypeChecker& c, const KeInstr& instr, Typeref d, 
             result = std::unexpected(std::move(t.error()));
             return false;
         }
-        if (*t != d) {
+        if (!same_type(*t, d)) {
             result = std::unexpected(c.mismatch(instr, c.text(d), c.text(*t)));
             return false;
         }
@@ -51,7 +51,7 @@ CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const
     if (!l) return std::unexpected(std::move(l.error()));
     auto r = c.operand_type(rhs);
     if (!r) return std::unexpected(std::move(r.error()));
-    if (*r != *l) return std::unexpected(c.mismatch(instr, c.text(*l), c.text(*r)));
+    if (!same_type(*r, *l)) return std::unexpected(c.mismatch(instr, c.text(*l), c.text(*r)));
 
     const TypeShape& ls = c.shape(*l);
     if (!ds.is_vector()) {
@@ -72,72 +72,73 @@ CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const
 
 }  // namespace
 
-CheckResult TypeChecker::check_arith_and_meta(const KeInstr& instr) {
-    return std::visit(
-        [&](const auto& r) -> CheckResult {
-            using T = std::decay_t<decltype(r)>;
-            if constexpr (is_int_binary<T> || is_int_unary<T>) {
-                const TypeShape& ds = shape(r.ty);
-                if (!ds.is_int() && !ds.lane_is_int()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kIntOrIntVector), text(r.ty)));
-                }
-                if constexpr (is_int_binary<T>) {
-                    return operands_have_type(*this, instr, r.ty, r.lhs, r.rhs);
-                } else {
-                    return operands_have_type(*this, instr, r.ty, r.value);
-                }
-            } else if constexpr (is_fp_binary<T> || std::is_same_v<T, FNeg>) {
-                const TypeShape& ds = shape(r.ty);
-                if (!ds.is_float() && !ds.lane_is_float()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kFpOrFpVector), text(r.ty)));
-                }
-                if constexpr (is_fp_binary<T>) {
-                    return operands_have_type(*this, instr, r.ty, r.lhs, r.rhs);
-                } else {
-                    return operands_have_type(*this, instr, r.ty, r.value);
-                }
-            } else if constexpr (std::is_same_v<T, ICmp>) {
-                return check_compare(*this, instr, r.ty, r.lhs, r.rhs, false);
-            } else if constexpr (std::is_same_v<T, FCmp>) {
-                return check_compare(*this, instr, r.ty, r.lhs, r.rhs, true);
-            } else if constexpr (is_one_of<T, MetaAssert, MetaAssume>) {
-                auto t = operand_type(r.condition);
-                if (!t) return std::unexpected(std::move(t.error()));
-                if (!shape(*t).is_i1()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(*t)));
-                }
-                return {};
-            } else if constexpr (std::is_same_v<T, MetaIsDef>) {
-                // The operand is deliberately left untyped.
-                if (!shape(r.ty).is_i1()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(r.ty)));
-                }
-                return {};
-            } else if constexpr (std::is_same_v<T, MetaProb>) {
-                if (!shape(r.ty).is_float()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kFp), text(r.ty)));
-                }
-                auto t = operand_type(r.operand.operand);
-                if (!t) return std::unexpected(std::move(t.error()));
-                const TypeShape& os = shape(*t);
-                if (!os.is_int() && !os.is_float()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kFpOrInt), text(*t)));
-                }
-                return {};
-            } else if constexpr (std::is_same_v<T, MetaAnalysisStat>) {
-                const TypeShape& ds = shape(r.ty);
-                if (!ds.is_int() || ds.bits < 2) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kIntAtLeast2), text(r.ty)));
-                }
-                return {};
-            } else if constexpr (std::is_same_v<T, MetaForall>) {
-                return {};
-            } else {
-                static_assert(is_memory_family<T>, "record without a typing rule");
-                return check_memory_and_misc(instr);
-            }
-        },
-        instr.variant());
+template <class T>
+CheckResult TypeChecker::check_arith_and_meta(const KeInstr& instr, const T& r) {
+    if constexpr (is_int_binary<T> || is_int_unary<T>) {
+        const TypeShape& ds = shape(r.ty);
+        if (!ds.is_int() && !ds.lane_is_int()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kIntOrIntVector), text(r.ty)));
+        }
+        if constexpr (is_int_binary<T>) {
+            return operands_have_type(*this, instr, r.ty, r.lhs, r.rhs);
+        } else {
+            return operands_have_type(*this, instr, r.ty, r.value);
+        }
+    } else if constexpr (is_fp_binary<T> || std::is_same_v<T, FNeg>) {
+        const TypeShape& ds = shape(r.ty);
+        if (!ds.is_float() && !ds.lane_is_float()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kFpOrFpVector), text(r.ty)));
+        }
+        if constexpr (is_fp_binary<T>) {
+            return operands_have_type(*this, instr, r.ty, r.lhs, r.rhs);
+        } else {
+            return operands_have_type(*this, instr, r.ty, r.value);
+        }
+    } else if constexpr (std::is_same_v<T, ICmp>) {
+        return check_compare(*this, instr, r.ty, r.lhs, r.rhs, false);
+    } else if constexpr (std::is_same_v<T, FCmp>) {
+        return check_compare(*this, instr, r.ty, r.lhs, r.rhs, true);
+    } else if constexpr (is_one_of<T, MetaAssert, MetaAssume>) {
+        auto t = operand_type(r.condition);
+        if (!t) return std::unexpected(std::move(t.error()));
+        if (!shape(*t).is_i1()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(*t)));
+        }
+        return {};
+    } else if constexpr (std::is_same_v<T, MetaIsDef>) {
+        // The operand is deliberately left untyped.
+        if (!shape(r.ty).is_i1()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(r.ty)));
+        }
+        return {};
+    } else if constexpr (std::is_same_v<T, MetaProb>) {
+        if (!shape(r.ty).is_float()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kFp), text(r.ty)));
+        }
+        auto t = operand_type(r.operand.operand);
+        if (!t) return std::unexpected(std::move(t.error()));
+        const TypeShape& os = shape(*t);
+        if (!os.is_int() && !os.is_float()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kFpOrInt), text(*t)));
+        }
+        return {};
+    } else if constexpr (std::is_same_v<T, MetaAnalysisStat>) {
+        const TypeShape& ds = shape(r.ty);
+        if (!ds.is_int() || ds.bits < 2) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kIntAtLeast2), text(r.ty)));
+        }
+        return {};
+    } else if constexpr (std::is_same_v<T, MetaForall>) {
+        return {};
+    } else {
+        static_assert(is_memory_family<T>, "record without a typing rule");
+        return check_memory_and_misc(instr, r);
+    }
 }
+
+#define KE_INSTANTIATE_RULE_(Rec, FIELDS) \
+    template CheckResult TypeChecker::check_arith_and_meta<Rec>(const KeInstr&, const Rec&);
+KE_INSTR_RECORDS(KE_INSTANTIATE_RULE_)
+#undef KE_INSTANTIATE_RULE_
 
 }  // namespace keinstr

@@ -1,4 +1,4 @@
-// The state of one type-checking run, shared by the frame and the per-opcode rules.
+// The state of the type checker, shared by the frame and the per-opcode rules.
 // Internal to the checker.
 #pragma once
 
@@ -18,7 +18,7 @@
 #include "keinstr/modules/operand.hpp"
 #include "keinstr/modules/symbols.hpp"
 #include "keinstr/modules/terminator.hpp"
-#include "keinstr/modules/uuid_table.hpp"
+#include "keinstr/modules/type_table.hpp"
 #include "keinstr/types/checker/type_shape.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/utils/error.hpp"
@@ -61,34 +61,48 @@ inline constexpr bool is_memory_family =
     std::is_same_v<T, Select> || std::is_same_v<T, Cast> || std::is_same_v<T, InsertValue> ||
     std::is_same_v<T, ExtractValue>;
 
+// The checker of one thread: what it learns about the registry's types (interned handles,
+// shapes, struct elements) is kept from one function to the next, since the registry
+// never forgets or changes a registered type; the register table is per function.
 class TypeChecker {
 public:
-    // `dense_names`: registers below this number are kept in a flat table (the number of
-    // parameters and instructions, which bounds a renumbered function's names); others
-    // in a hash map.
-    explicit TypeChecker(const TypeRegistry& registry, std::size_t dense_names = 0)
-        : registry_(registry), dense_(dense_names) {}
+    explicit TypeChecker(const TypeRegistry& registry) : registry_(registry) {}
 
     const TypeRegistry& registry() const noexcept { return registry_; }
+
+    // Forgets the registers of the previous function. `dense_names`: registers below this
+    // number are kept in a flat table (the number of parameters and instructions, which
+    // bounds a renumbered function's names); others in a hash map.
+    void begin_function(std::size_t dense_names);
 
     // Enters a parameter or destination; false when the name is already entered.
     bool define(Name name, Typeref ty);
 
     // The type of an operand: a register's entry, an immediate's interned type, an
     // undef's own type. Fails with UndefinedName for a register that nothing defines.
-    std::expected<Typeref, Error> operand_type(const Operand& op);
+    std::expected<Typeref, Error> operand_type(const Operand& op) {
+        // Inline for the common case, a register of the flat table.
+        if (const Name* n = op.as_reg(); n != nullptr && n->id < dense_.size() && dense_[n->id]) return *dense_[n->id];
+        return operand_type_slow(op);
+    }
 
-    // Interning, cached for the run (the registry only grows, so a handle stays valid).
+    // Interning, cached for the checker's life (the registry only grows, so a handle stays
+    // valid).
     Typeref intern_int(std::uint32_t bits);
     Typeref intern_float(FType f);
     Typeref intern_ptr();
     Typeref intern_lane(const PrimaryBasicType& lane);
 
-    // Shape of a type, cached for the run when the type is registered. The reference
-    // stays valid for the whole run.
-    const TypeShape& shape(Typeref t);
+    // Shape of a type, cached when the type is registered (an unregistered handle may be
+    // registered later by another holder). The reference stays valid for the checker's
+    // life.
+    const TypeShape& shape(Typeref t) {
+        // Inline for the common case, a type met before.
+        if (const TypeShape* const* cached = shape_index_.find(t)) return **cached;
+        return shape_slow(t);
+    }
     // The element `index` of a struct, when it has one. The elements of a registered
-    // struct are cached for the run.
+    // struct are cached.
     std::optional<Typeref> struct_element(Typeref t, std::size_t index);
 
     std::string text(Typeref t) const;                // the registry's text of a type
@@ -112,22 +126,30 @@ public:
     CheckResult check_instruction(const KeInstr& instr);
     CheckResult check_terminator(const KeTerminator& term, const std::optional<Typeref>& return_type);
 
-    // Families, by the rule groups of the instruction set.
-    CheckResult check_arith_and_meta(const KeInstr& instr);   // integer, fp, comparison, meta
-    CheckResult check_memory_and_misc(const KeInstr& instr);  // memory, aggregate, call, cast, phi, select
+    // The rule of one record `r` of `instr`, by the rule groups of the instruction set:
+    // integer, floating-point, comparison and meta records (arith_rules.cpp); memory,
+    // aggregate, call, cast, phi and select records (memory_rules.cpp). Each file
+    // instantiates its template for every record and hands the other group's records on.
+    template <class T>
+    CheckResult check_arith_and_meta(const KeInstr& instr, const T& r);
+    template <class T>
+    CheckResult check_memory_and_misc(const KeInstr& instr, const T& r);
 
 private:
+    std::expected<Typeref, Error> operand_type_slow(const Operand& op);
+    const TypeShape& shape_slow(Typeref t);
+
     const TypeRegistry& registry_;
     std::vector<std::optional<Typeref>> dense_;
     std::unordered_map<std::uint32_t, Typeref> sparse_;
     // Shapes of registered types met so far; the deque keeps handed-out references valid.
-    UuidTable<const TypeShape*> shape_index_;
+    TypeTable<const TypeShape*> shape_index_;
     std::deque<TypeShape> shapes_;
     // Interned integer types by width; the last one asked for is kept at hand.
     std::unordered_map<std::uint32_t, Typeref> ints_;
     std::optional<std::pair<std::uint32_t, Typeref>> last_int_;
     // Elements of registered structs met by struct_element.
-    UuidTable<const std::vector<Typeref>*> element_index_;
+    TypeTable<const std::vector<Typeref>*> element_index_;
     std::deque<std::vector<Typeref>> elements_;
     std::array<std::optional<Typeref>, kFTypeCount> floats_{};
     std::optional<Typeref> ptr_;

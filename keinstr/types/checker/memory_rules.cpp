@@ -63,9 +63,9 @@ std::optional<std::uint64_t> struct_index_literal(const Operand& op) {
 
 CheckResult check_getelementptr(TypeChecker& c, const KeInstr& instr, const MGetElementPtr& r) {
     const Typeref ptr = c.intern_ptr();
-    if (r.ty != ptr) return std::unexpected(c.mismatch(instr, c.text(ptr), c.text(r.ty)));
+    if (!same_type(r.ty, ptr)) return std::unexpected(c.mismatch(instr, c.text(ptr), c.text(r.ty)));
     KE_TRY_TYPE(base, c.operand_type(r.base));
-    if (base != ptr) return std::unexpected(c.mismatch(instr, c.text(ptr), c.text(base)));
+    if (!same_type(base, ptr)) return std::unexpected(c.mismatch(instr, c.text(ptr), c.text(base)));
     for (const Operand& index : r.indices) {
         KE_TRY_TYPE(t, c.operand_type(index));
         if (!c.shape(t).is_int()) return std::unexpected(c.mismatch(instr, std::string(type_label::kInt), c.text(index)));
@@ -226,70 +226,71 @@ CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
 
 }  // namespace
 
-CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr) {
-    return std::visit(
-        [&](const auto& r) -> CheckResult {
-            using T = std::decay_t<decltype(r)>;
-            if constexpr (std::is_same_v<T, MLoad> || std::is_same_v<T, MStore>) {
-                // The stored value is deliberately left untyped.
-                KE_TRY_TYPE(addr, operand_type(r.addr));
-                if (!shape(addr).is_ptr()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kPtr), text(addr)));
-                }
-                return {};
-            } else if constexpr (std::is_same_v<T, MAlloca>) {
-                KE_TRY_TYPE(count, operand_type(r.count));
-                if (!shape(count).is_int()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kInt), text(count)));
-                }
-                return {};
-            } else if constexpr (std::is_same_v<T, MGetElementPtr>) {
-                return check_getelementptr(*this, instr, r);
-            } else if constexpr (std::is_same_v<T, Invoke>) {
-                // Arguments, result type and calling convention are not typed.
-                KE_TRY_TYPE(callee, operand_type(r.function));
-                const Typeref ptr = intern_ptr();
-                if (callee != ptr) return std::unexpected(mismatch(instr, text(ptr), text(callee)));
-                return {};
-            } else if constexpr (std::is_same_v<T, Phi>) {
-                for (const auto& [value, label] : r.values) {
-                    KE_TRY_TYPE(t, operand_type(value));
-                    if (t != r.ty) return std::unexpected(mismatch(instr, text(r.ty), text(t)));
-                }
-                return {};
-            } else if constexpr (std::is_same_v<T, Select>) {
-                KE_TRY_TYPE(cond, operand_type(r.condition));
-                if (!shape(cond).is_i1()) {
-                    return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(cond)));
-                }
-                KE_TRY_TYPE(t, operand_type(r.true_value));
-                if (t != r.ty) return std::unexpected(mismatch(instr, text(r.ty), text(t)));
-                KE_TRY_TYPE(f, operand_type(r.false_value));
-                if (f != r.ty) return std::unexpected(mismatch(instr, text(r.ty), text(f)));
-                return {};
-            } else if constexpr (std::is_same_v<T, Cast>) {
-                return check_cast(*this, instr, r);
-            } else if constexpr (std::is_same_v<T, ExtractValue>) {
-                KE_TRY_TYPE(a, operand_type(r.aggregate));
-                auto reached = walk_aggregate(*this, instr, a, r.indices);
-                if (!reached) return std::unexpected(std::move(reached.error()));
-                if (*reached != r.ty) return std::unexpected(mismatch(instr, text(*reached), text(r.ty)));
-                return {};
-            } else if constexpr (std::is_same_v<T, InsertValue>) {
-                KE_TRY_TYPE(a, operand_type(r.aggregate));
-                KE_TRY_TYPE(v, operand_type(r.value));
-                if (a != r.ty) return std::unexpected(mismatch(instr, text(r.ty), text(a)));
-                auto reached = walk_aggregate(*this, instr, a, r.indices);
-                if (!reached) return std::unexpected(std::move(reached.error()));
-                if (v != *reached) return std::unexpected(mismatch(instr, text(*reached), text(v)));
-                return {};
-            } else {
-                static_assert(!is_memory_family<T>, "record without a typing rule");
-                return check_arith_and_meta(instr);
-            }
-        },
-        instr.variant());
+template <class T>
+CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr, const T& r) {
+    if constexpr (std::is_same_v<T, MLoad> || std::is_same_v<T, MStore>) {
+        // The stored value is deliberately left untyped.
+        KE_TRY_TYPE(addr, operand_type(r.addr));
+        if (!shape(addr).is_ptr()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kPtr), text(addr)));
+        }
+        return {};
+    } else if constexpr (std::is_same_v<T, MAlloca>) {
+        KE_TRY_TYPE(count, operand_type(r.count));
+        if (!shape(count).is_int()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kInt), text(count)));
+        }
+        return {};
+    } else if constexpr (std::is_same_v<T, MGetElementPtr>) {
+        return check_getelementptr(*this, instr, r);
+    } else if constexpr (std::is_same_v<T, Invoke>) {
+        // Arguments, result type and calling convention are not typed.
+        KE_TRY_TYPE(callee, operand_type(r.function));
+        const Typeref ptr = intern_ptr();
+        if (!same_type(callee, ptr)) return std::unexpected(mismatch(instr, text(ptr), text(callee)));
+        return {};
+    } else if constexpr (std::is_same_v<T, Phi>) {
+        for (const auto& [value, label] : r.values) {
+            KE_TRY_TYPE(t, operand_type(value));
+            if (!same_type(t, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(t)));
+        }
+        return {};
+    } else if constexpr (std::is_same_v<T, Select>) {
+        KE_TRY_TYPE(cond, operand_type(r.condition));
+        if (!shape(cond).is_i1()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(cond)));
+        }
+        KE_TRY_TYPE(t, operand_type(r.true_value));
+        if (!same_type(t, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(t)));
+        KE_TRY_TYPE(f, operand_type(r.false_value));
+        if (!same_type(f, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(f)));
+        return {};
+    } else if constexpr (std::is_same_v<T, Cast>) {
+        return check_cast(*this, instr, r);
+    } else if constexpr (std::is_same_v<T, ExtractValue>) {
+        KE_TRY_TYPE(a, operand_type(r.aggregate));
+        auto reached = walk_aggregate(*this, instr, a, r.indices);
+        if (!reached) return std::unexpected(std::move(reached.error()));
+        if (!same_type(*reached, r.ty)) return std::unexpected(mismatch(instr, text(*reached), text(r.ty)));
+        return {};
+    } else if constexpr (std::is_same_v<T, InsertValue>) {
+        KE_TRY_TYPE(a, operand_type(r.aggregate));
+        KE_TRY_TYPE(v, operand_type(r.value));
+        if (!same_type(a, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(a)));
+        auto reached = walk_aggregate(*this, instr, a, r.indices);
+        if (!reached) return std::unexpected(std::move(reached.error()));
+        if (!same_type(v, *reached)) return std::unexpected(mismatch(instr, text(*reached), text(v)));
+        return {};
+    } else {
+        static_assert(!is_memory_family<T>, "record without a typing rule");
+        return check_arith_and_meta(instr, r);
+    }
 }
+
+#define KE_INSTANTIATE_RULE_(Rec, FIELDS) \
+    template CheckResult TypeChecker::check_memory_and_misc<Rec>(const KeInstr&, const Rec&);
+KE_INSTR_RECORDS(KE_INSTANTIATE_RULE_)
+#undef KE_INSTANTIATE_RULE_
 
 #undef KE_TRY_TYPE
 

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "keinstr/modules/fmt/printer.hpp"
+#include "keinstr/modules/instruction_walk.hpp"
 #include "keinstr/modules/record_fields.hpp"
 #include "keinstr/types/checker/checker.hpp"
 
@@ -23,6 +24,11 @@ std::string one_of(std::string_view kinds) { return fmt::format("one of {}", kin
 std::string type_of_size(std::uint32_t bits) { return fmt::format("type of size {}", bits); }
 }  // namespace type_label
 
+void TypeChecker::begin_function(std::size_t dense_names) {
+    dense_.assign(dense_names, std::nullopt);
+    sparse_.clear();
+}
+
 bool TypeChecker::define(Name name, Typeref ty) {
     if (name.id < dense_.size()) {
         auto& slot = dense_[name.id];
@@ -33,7 +39,7 @@ bool TypeChecker::define(Name name, Typeref ty) {
     return sparse_.try_emplace(name.id, ty).second;
 }
 
-std::expected<Typeref, Error> TypeChecker::operand_type(const Operand& op) {
+std::expected<Typeref, Error> TypeChecker::operand_type_slow(const Operand& op) {
     if (const Name* n = op.as_reg()) {
         if (n->id < dense_.size()) {
             if (const auto& slot = dense_[n->id]) return *slot;
@@ -82,8 +88,7 @@ Typeref TypeChecker::intern_lane(const PrimaryBasicType& lane) {
     return registry_.search_or_insert(lane_as_type(lane));
 }
 
-const TypeShape& TypeChecker::shape(Typeref t) {
-    if (const TypeShape* const* cached = shape_index_.find(t.uuid)) return **cached;
+const TypeShape& TypeChecker::shape_slow(Typeref t) {
     TypeShape s = describe_type(registry_, t);
     if (!s.is_known()) {
         // Not cached: the handle may be registered later by another holder.
@@ -91,20 +96,20 @@ const TypeShape& TypeChecker::shape(Typeref t) {
         return unknown;
     }
     const TypeShape& kept = shapes_.emplace_back(std::move(s));
-    shape_index_.try_emplace(t.uuid, &kept);
+    shape_index_.try_emplace(t, &kept);
     return kept;
 }
 
 std::optional<Typeref> TypeChecker::struct_element(Typeref t, std::size_t index) {
     const std::vector<Typeref>* elements = nullptr;
-    if (const auto* cached = element_index_.find(t.uuid)) {
+    if (const auto* cached = element_index_.find(t)) {
         elements = *cached;
     } else {
         auto found = struct_elements(registry_, t);
         // Not cached unless a registered struct: the handle may be registered later.
         if (!found) return std::nullopt;
         elements = &elements_.emplace_back(std::move(*found));
-        element_index_.try_emplace(t.uuid, elements);
+        element_index_.try_emplace(t, elements);
     }
     if (index >= elements->size()) return std::nullopt;
     return (*elements)[index];
@@ -120,9 +125,9 @@ CheckResult TypeChecker::check_instruction(const KeInstr& instr) {
         [&](const auto& r) -> CheckResult {
             using T = std::decay_t<decltype(r)>;
             if constexpr (is_memory_family<T>) {
-                return check_memory_and_misc(instr);
+                return check_memory_and_misc(instr, r);
             } else {
-                return check_arith_and_meta(instr);
+                return check_arith_and_meta(instr, r);
             }
         },
         instr.variant());
@@ -140,7 +145,7 @@ CheckResult TypeChecker::check_terminator(const KeTerminator& term, const std::o
             auto t = operand_type(*r->value);
             if (!t) return std::unexpected(std::move(t.error()));
             if (!return_type) return std::unexpected(mismatch(term, std::string(type_label::kVoid), text(*t)));
-            if (*t != *return_type) return std::unexpected(mismatch(term, text(*return_type), text(*t)));
+            if (!same_type(*t, *return_type)) return std::unexpected(mismatch(term, text(*return_type), text(*t)));
             return {};
         }
         if (return_type) return std::unexpected(mismatch(term, text(*return_type), std::string(type_label::kVoid)));
@@ -151,40 +156,42 @@ CheckResult TypeChecker::check_terminator(const KeTerminator& term, const std::o
 
 namespace {
 
-// The destination register and its type (`destination` and `destination_type`) in
-// one look at the record.
-std::pair<std::optional<Name>, std::optional<Typeref>> destination_and_type(const KeInstr& instr) {
+// Enters the destination register of `instr` (if it has one) with its type, in one look
+// at the record.
+CheckResult define_destination(TypeChecker& checker, const KeInstr& instr) {
     return std::visit(
-        [](const auto& rec) {
-            return std::pair{record_fields::destination(rec), record_fields::destination_type(rec)};
-        },
-        instr.variant());
-}
-
-}  // namespace
-
-std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<const std::pair<Name, Typeref>> params,
-                                      const BlockMap& blocks,
-                                      const std::optional<Typeref>& return_type) {
-    std::size_t definitions = params.size();
-    for (const auto& [label, block] : blocks) definitions += block.instructions.size();
-    TypeChecker checker(registry, definitions);
-
-    for (const auto& [name, ty] : params) {
-        if (!checker.define(name, ty)) return std::unexpected(Error{Error::SsaMultipleDefinitions{name}});
-    }
-
-    // Destinations first, so an operand may name a register defined further on.
-    for (const auto& [label, block] : blocks) {
-        for (const KeInstr& instr : block.instructions) {
-            const auto [dest, ty] = destination_and_type(instr);
-            if (!dest) continue;
+        [&](const auto& rec) -> CheckResult {
+            const std::optional<Name> dest = record_fields::destination(rec);
+            if (!dest) return {};
+            const std::optional<Typeref> ty = record_fields::destination_type(rec);
             if (!ty) {
                 // A result without a type: no well-formed record has one.
                 return std::unexpected(
                     checker.mismatch(instr, std::string(type_label::kAnyScalar), std::string(type_label::kVoid)));
             }
             if (!checker.define(*dest, *ty)) return std::unexpected(Error{Error::SsaMultipleDefinitions{*dest}});
+            return {};
+        },
+        instr.variant());
+}
+
+// One function through `checker`.
+std::expected<void, Error> check_function(TypeChecker& checker, std::span<const std::pair<Name, Typeref>> params,
+                                          const BlockMap& blocks, const std::optional<Typeref>& return_type) {
+    std::size_t definitions = params.size();
+    for (const auto& [label, block] : blocks) definitions += block.instructions.size();
+    checker.begin_function(definitions);
+
+    for (const auto& [name, ty] : params) {
+        if (!checker.define(name, ty)) return std::unexpected(Error{Error::SsaMultipleDefinitions{name}});
+    }
+
+    // Destinations first, so an operand may name a register defined further on.
+    // This pass is the first to touch the instructions.
+    for (auto it = blocks.begin(); it != blocks.end(); ++it) {
+        prefetch_next_block(blocks, it);
+        for (const KeInstr& instr : it->second.instructions) {
+            if (auto r = define_destination(checker, instr); !r) return r;
         }
     }
 
@@ -200,8 +207,24 @@ std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<co
     return {};
 }
 
+}  // namespace
+
+std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<const std::pair<Name, Typeref>> params,
+                                      const BlockMap& blocks, const std::optional<Typeref>& return_type) {
+    TypeChecker checker(registry);
+    return check_function(checker, params, blocks, return_type);
+}
+
 std::expected<void, Error> type_check(const Function& function, const TypeRegistry& registry) {
     return type_check(registry, function.params, function.body, function.return_type);
+}
+
+TypeCheckSession::TypeCheckSession(const TypeRegistry& registry) : checker_(std::make_unique<TypeChecker>(registry)) {}
+
+TypeCheckSession::~TypeCheckSession() = default;
+
+std::expected<void, Error> TypeCheckSession::check(const Function& function) {
+    return check_function(*checker_, function.params, function.body, function.return_type);
 }
 
 }  // namespace keinstr

@@ -4,6 +4,7 @@
 
 #include <expected>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <utility>
@@ -34,5 +35,25 @@ std::expected<void, Error> type_check(const Function& function, const TypeRegist
 std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<const std::pair<Name, Typeref>> params,
                                       const BlockMap& blocks,
                                       const std::optional<Typeref>& return_type);
+
+class TypeChecker;
+
+// Checks many functions against one registry, one after the other, each exactly as
+// `type_check` would. What the checker learns about the registry's types (interned
+// handles, shapes, struct elements) is kept from one function to the next instead of
+// being looked up again for each. For one thread at a time; the registry must outlive
+// the session.
+class TypeCheckSession {
+public:
+    explicit TypeCheckSession(const TypeRegistry& registry);
+    ~TypeCheckSession();
+    TypeCheckSession(const TypeCheckSession&) = delete;
+    TypeCheckSession& operator=(const TypeCheckSession&) = delete;
+
+    std::expected<void, Error> check(const Function& function);
+
+private:
+    std::unique_ptr<TypeChecker> checker_;
+};
 
 }  // namespace keinstr

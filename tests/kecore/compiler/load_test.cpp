@@ -84,6 +84,9 @@ TEST_F(LoadTest, AddModuleStepsKeysAndContexts) {
             EXPECT_EQ(fc.uuid, id);
             EXPECT_EQ(fc.function, f);
             EXPECT_EQ(fc.analysis.function, f);
+            const keinstr::FunctionAnalysis own = keinstr::Function::analyze(f);
+            EXPECT_EQ(fc.analysis.dest_map, own.dest_map);
+            EXPECT_EQ(fc.analysis.function_flow, own.function_flow);
             EXPECT_TRUE(fc.attached->functions.empty());
         }));
     }

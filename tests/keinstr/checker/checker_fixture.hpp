@@ -33,6 +33,9 @@ inline std::string outcome(const std::expected<void, Error>& r) { return r ? std
 class CheckerTest : public ::testing::Test {
 protected:
     TypeRegistry reg{0, NodeId{}};
+    // One session for every function a test checks, as for a module's functions: each
+    // check below runs through it as well, and must agree with a checker of its own.
+    TypeCheckSession session{reg};
 
     Typeref ty(AnyType t) { return reg.search_or_insert(std::move(t)); }
     Typeref i(std::uint32_t bits) { return ty(int_type(bits)); }
@@ -60,7 +63,10 @@ protected:
         fn.params = std::move(params);
         fn.return_type = ret;
         fn.body[Label{0}] = BasicBlock{Label{0}, std::move(instrs), std::move(term)};
-        return type_check(fn, reg);
+        auto shared = session.check(fn);
+        auto alone = type_check(fn, reg);
+        EXPECT_EQ(shared, alone) << "session: " << outcome(shared) << "\nalone: " << outcome(alone);
+        return alone;
     }
 
     std::string run(std::vector<Param> params, std::vector<KeInstr> instrs, KeTerminator term = Ret{},

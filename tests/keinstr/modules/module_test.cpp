@@ -156,5 +156,26 @@ TEST(ModuleRemap, SharedFunctionIsCopiedNotChangedBehindItsHolder) {
     EXPECT_EQ(before->return_type, tref(21));
 }
 
+TEST(ModuleRemap, MapOfEveryHandleToItselfTouchesNothing) {
+    // Nothing changes, so not even a shared function is copied.
+    Module m;
+    m.insert_function(remap_subject());
+    std::shared_ptr<Function> other_holder = m.functions.at(uuid_of(1));
+    const Module before = m;
+    m.remap_types({{tref(1), tref(1)}, {tref(2), tref(2)}, {tref(7), tref(7)}});
+    EXPECT_EQ(m, before);
+    EXPECT_EQ(m.functions.at(uuid_of(1)).get(), other_holder.get());
+
+    // One entry that moves a handle makes it a real remapping: the moved handle is
+    // rewritten, the others stay, and the shared function is copied first.
+    m.remap_types({{tref(1), tref(1)}, {tref(2), tref(12)}});
+    const Function& f = *m.functions.at(uuid_of(1));
+    EXPECT_NE(&f, other_holder.get());
+    EXPECT_EQ(*other_holder, *before.functions.at(uuid_of(1)));
+    EXPECT_EQ(f.return_type, tref(1));
+    EXPECT_EQ(std::get<MStore>(f.body.at(Label{0}).instructions[1]).addr, Operand::undef(tref(12)));
+    EXPECT_EQ(std::get<Branch>(f.body.at(Label{0}).terminator).condition, Operand::undef(tref(12)));
+}
+
 }  // namespace
 }  // namespace keinstr

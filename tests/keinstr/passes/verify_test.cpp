@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "keinstr/modules/verify.hpp"
@@ -173,6 +174,47 @@ TEST(Verify, ChecksFireInOrder) {
         auto r = c.f.verify();
         ASSERT_FALSE(r.has_value());
         EXPECT_EQ(r.error(), c.expected);
+    }
+}
+
+// Uses are settled against every definition of the function, wherever it stands; of
+// the undefined ones, the first in block order, instruction order, operand order (and
+// a block's terminator after its instructions) is reported.
+TEST(Verify, FirstUndefinedUseInWalkOrder) {
+    constexpr std::uint32_t kSparse = 4000000000u;  // beyond the dense range of register numbers
+    struct Case {
+        const char* what;
+        Function f;
+        std::optional<std::uint32_t> undefined;  // none: the function verifies
+    };
+    const std::vector<Case> cases = {
+        {"uses before their definitions, in an instruction and its own operand",
+         function({}, {block(0, {phi(5, {}), neg(1, reg(2)), add(3, reg(3), reg(4))}, jump(1)),
+                       block(1, {neg(2, reg(1)), neg(4, reg(kSparse)), neg(kSparse, imm(1))}, ret(reg(5)))}),
+         std::nullopt},
+        {"left operand before right", function({}, {block(0, {add(1, reg(9), reg(8))}, ret())}), 9},
+        {"undefined after a later-defined use", function({}, {block(0, {add(1, reg(2), reg(8))}), block(1, {neg(2, imm(0))})}),
+         8},
+        {"terminator before the next block's instructions",
+         function({}, {block(0, {neg(1, reg(2))}, ret(reg(6))), block(1, {neg(2, reg(4))})}), 6},
+        {"callee before arguments", function({}, {block(0, {call(reg(7), {reg(1), reg(8)}, 1)})}), 7},
+        {"arguments in order", function({}, {block(0, {call(reg(1), {reg(2), reg(8), reg(7)}, 1), neg(2, imm(0))})}),
+         8},
+        {"phi values in order", function({}, {block(0, {phi(1, {{reg(1), Label{0}}, {reg(7), Label{0}}})}, ret(reg(8)))}),
+         7},
+        {"store address before value", function({}, {block(0, {store(reg(kSparse), reg(3))})}), kSparse},
+        {"a sparse register never defined", function({0}, {block(0, {neg(1, reg(0)), neg(2, reg(kSparse + 1))})}),
+         kSparse + 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = c.f.verify();
+        if (!c.undefined) {
+            EXPECT_TRUE(r.has_value()) << r.error().message();
+            continue;
+        }
+        ASSERT_FALSE(r.has_value());
+        EXPECT_EQ(r.error(), (Error{Error::UndefinedName{Name{*c.undefined}}}));
     }
 }
 
