@@ -38,7 +38,15 @@ constexpr std::string_view keyword_word(Keyword k) noexcept { return kKeywordWor
 // A keyword is an `Identifier` token carrying exactly that word and no variant
 // list: "ptr" is the keyword, "ptr.a", "Ptr" and "ptr." are not.
 inline bool is_keyword(const Token& t, Keyword k) noexcept {
-    return t.is(TokenDiscriminants::Identifier) && t.variants().empty() && t.word() == keyword_word(k);
+    if (!t.is(TokenDiscriminants::Identifier)) return false;
+    // No keyword holds a ".", so "no variants and the word is the keyword" is
+    // "the whole text is the keyword". Keywords are short: compared in line.
+    const std::string_view text = t.full_word();
+    const std::string_view word = keyword_word(k);
+    if (text.size() != word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (text[i] != word[i]) return false;
+    return true;
 }
 
 // The words of a tabled enumeration in declared order joined by ", ": the list

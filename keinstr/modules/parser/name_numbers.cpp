@@ -35,6 +35,18 @@ std::uint64_t NameNumbers::hash(std::string_view s) noexcept {
     return h;
 }
 
+namespace {
+
+// Names are short: compared in line rather than through a library call.
+bool same_text(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+}  // namespace
+
 std::size_t NameNumbers::probe(std::string_view name, std::uint64_t h) const noexcept {
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = static_cast<std::size_t>(h) & mask;
@@ -42,7 +54,7 @@ std::size_t NameNumbers::probe(std::string_view name, std::uint64_t h) const noe
         const std::uint32_t s = slots_[i];
         if (s == kEmpty) return i;
         const std::uint32_t n = s - 1;
-        if (hashes_[n] == h && names_[n] == name) return i;
+        if (hashes_[n] == h && same_text(names_[n], name)) return i;
         i = (i + 1) & mask;
     }
 }
