@@ -84,18 +84,6 @@ bool extract_u32(PyObject* obj, std::uint32_t& out) {
     return true;
 }
 
-bool extract_string(PyObject* obj, std::string& out) {
-    if (!PyUnicode_Check(obj)) {
-        raise_cannot_convert(obj, "PyString");
-        return false;
-    }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (data == nullptr) return false;
-    out.assign(data, static_cast<std::size_t>(size));
-    return true;
-}
-
 bool borrow_string(PyObject* obj, std::string_view& out) {
     if (!PyUnicode_Check(obj)) {
         raise_cannot_convert(obj, "PyString");
@@ -105,6 +93,13 @@ bool borrow_string(PyObject* obj, std::string_view& out) {
     const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
     if (data == nullptr) return false;
     out = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+bool extract_string(PyObject* obj, std::string& out) {
+    std::string_view text;
+    if (!borrow_string(obj, text)) return false;
+    out.assign(text);
     return true;
 }
 

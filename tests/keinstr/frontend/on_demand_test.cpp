@@ -11,6 +11,7 @@
 #include "keinstr/modules/parser/module_grammar.hpp"
 #include "keinstr/modules/parser/token_window.hpp"
 #include "tests/keinstr/frontend/frontend_fixture.hpp"
+#include "tests/keinstr/frontend/parse_agreement.hpp"
 
 namespace keinstr::test {
 namespace {
@@ -183,50 +184,11 @@ TEST(OnDemandParse, FailuresAfterManyItemsReportWholeSourceOffsetsAndTokens) {
     EXPECT_EQ(fe3.module.functions.size(), n);
 }
 
-// The fast parse (tokens on demand, no failure bookkeeping, shortcuts) against
-// the parse over the whole token list that keeps its failures: the same
-// outcome and, when both succeed, the same functions.
-// Whether the parse succeeded.
+// The fast parse agrees with the full one; whether the parse succeeded.
 bool expect_same_parse(std::string_view src, const std::string& what) {
-    const LexOutput whole = lex(src);
-    if (!whole.ok()) return false;
-    const std::span<const Token> tokens(whole.tokens->tokens.data(), whole.tokens->tokens.size());
-    TypeRegistry registry{0, NodeId{}};
-    const auto resolver = std::make_shared<const FunctionResolver>(
-        [](std::string name, bool external) -> std::optional<Uuid> {
-            if (name.starts_with("missing")) return std::nullopt;
-            Uuid u;
-            for (std::size_t i = 0; i < name.size(); ++i) u.bytes[i % 16] ^= static_cast<std::uint8_t>(name[i]);
-            u.bytes[15] ^= external ? 1 : 0;
-            return u;
-        });
-    const auto counter = [] {
-        return std::make_shared<const UuidGenerator>([n = std::make_shared<std::uint8_t>(0)] {
-            Uuid u;
-            u.bytes[0] = ++*n;
-            return u;
-        });
-    };
-    State tracked(resolver, counter(), registry);
-    const ModuleParse full = parse_with_state(tokens, tracked);
-    State fast(resolver, counter(), registry);
-    IncrementalLexer lexer(src);
-    const auto got = parse_on_demand(lexer, fast);
-
-    const bool full_ok = full.items && full.errors.empty();
-    EXPECT_EQ(got.has_value(), full_ok) << what;
-    if (!got || !full_ok) return false;
-    EXPECT_EQ(got->size(), full.items->size()) << what;
-    if (got->size() != full.items->size()) return false;
-    for (std::size_t i = 0; i < got->size(); ++i) {
-        const Function* a = (*got)[i].function();
-        const Function* b = (*full.items)[i].function();
-        EXPECT_EQ(a == nullptr, b == nullptr) << what;
-        if (a && b) {
-            EXPECT_TRUE(*a == *b) << what << ": function " << i;
-        }
-    }
-    return true;
+    const ParseAgreement r = compare_parses(src);
+    EXPECT_TRUE(r.agree()) << what << ": full " << r.full_ok << ", fast " << r.fast_ok << ", same " << r.same_items;
+    return r.lexed && r.full_ok && r.fast_ok;
 }
 
 TEST(OnDemandParse, ShortcutsGiveWhatTheFullRulesGive) {
