@@ -27,8 +27,9 @@ using keinstr::BorshReader;
 using keinstr::BorshResult;
 using keinstr::BorshWriter;
 
-// Decoded bytes pulled from the decompressor per refill of the payload reader.
-constexpr std::size_t kPayloadReadBuffer = 64 * 1024;
+// Decoded bytes pulled from the decompressor per refill of the payload reader: a
+// whole block, which libzstd then hands over in one step.
+constexpr std::size_t kPayloadReadBuffer = ZSTD_BLOCKSIZE_MAX;
 
 // Refuses a frame whose header asks for a window above kStorageMaxWindow,
 // with the decoder's own message for that case. Headers that cannot be read

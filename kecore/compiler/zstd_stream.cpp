@@ -10,9 +10,6 @@ using keinstr::IoErrorKind;
 
 namespace {
 
-// Room made at the end of the output vector for each compression step.
-constexpr std::size_t kOutputStep = 32 * 1024;
-
 IoError zstd_error(std::size_t code) { return IoError(IoErrorKind::Other, ZSTD_getErrorName(code)); }
 
 IoError out_of_memory() { return IoError(IoErrorKind::OutOfMemory); }
@@ -29,18 +26,18 @@ BorshResult<ZstdCompressor> ZstdCompressor::create(std::vector<std::uint8_t>& ou
     if (!ctx) return std::unexpected(out_of_memory());
     if (const std::size_t r = ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_compressionLevel, level); ZSTD_isError(r))
         return std::unexpected(zstd_error(r));
-    return ZstdCompressor(out, std::move(ctx));
+    const std::size_t staging_size = ZSTD_CStreamOutSize();
+    return ZstdCompressor(out, std::move(ctx), std::make_unique_for_overwrite<std::uint8_t[]>(staging_size),
+                          staging_size);
 }
 
 BorshResult<void> ZstdCompressor::run(std::span<const std::uint8_t> data, bool end) {
     if (finished_) return std::unexpected(IoError(IoErrorKind::Other, "zstd frame already finished"));
     ZSTD_inBuffer in{data.data(), data.size(), 0};
     for (;;) {
-        const std::size_t old = out_->size();
-        out_->resize(old + kOutputStep);
-        ZSTD_outBuffer out{out_->data() + old, kOutputStep, 0};
+        ZSTD_outBuffer out{staging_.get(), staging_size_, 0};
         const std::size_t r = ZSTD_compressStream2(ctx_.get(), &out, &in, end ? ZSTD_e_end : ZSTD_e_continue);
-        out_->resize(old + out.pos);
+        out_->insert(out_->end(), staging_.get(), staging_.get() + out.pos);
         if (ZSTD_isError(r)) return std::unexpected(zstd_error(r));
         if (end) {
             if (r == 0) {
@@ -68,7 +65,7 @@ BorshResult<void> compress_frame(std::vector<std::uint8_t>& out, const std::func
                                  int level) {
     auto compressor = ZstdCompressor::create(out, level);
     if (!compressor) return std::unexpected(std::move(compressor.error()));
-    keinstr::BorshWriter writer(compressor->sink());
+    keinstr::BorshWriter writer(compressor->sink(), ZSTD_CStreamInSize());
     produce(writer);
     if (auto r = writer.finish(); !r) return r;
     return compressor->finish();

@@ -48,19 +48,26 @@ private:
     struct Free {
         void operator()(ZSTD_CCtx_s* c) const noexcept;
     };
-    ZstdCompressor(std::vector<std::uint8_t>& out, std::unique_ptr<ZSTD_CCtx_s, Free> ctx)
-        : out_(&out), ctx_(std::move(ctx)) {}
+    ZstdCompressor(std::vector<std::uint8_t>& out, std::unique_ptr<ZSTD_CCtx_s, Free> ctx,
+                   std::unique_ptr<std::uint8_t[]> staging, std::size_t staging_size)
+        : out_(&out), ctx_(std::move(ctx)), staging_(std::move(staging)), staging_size_(staging_size) {}
     // Runs one compression step until `data` is consumed (continue) or the frame is
     // complete (end).
     keinstr::BorshResult<void> run(std::span<const std::uint8_t> data, bool end);
 
     std::vector<std::uint8_t>* out_;
     std::unique_ptr<ZSTD_CCtx_s, Free> ctx_;
+    // Where libzstd puts each step's output before it is appended to `out_`: room for a
+    // whole compressed block, so that libzstd compresses straight into it, and only the
+    // bytes produced are copied (no room is made, and zero-filled, in `out_` per step).
+    std::unique_ptr<std::uint8_t[]> staging_;
+    std::size_t staging_size_ = 0;
     bool finished_ = false;
 };
 
 // Compresses what `produce` writes into one zstd frame (level 3 by default) appended to
-// `out`. On failure `out` holds a partial frame; the caller discards it.
+// `out`. The writer hands the compressor a block's worth of input at a time. On failure
+// `out` holds a partial frame; the caller discards it.
 keinstr::BorshResult<void> compress_frame(std::vector<std::uint8_t>& out,
                                           const std::function<void(keinstr::BorshWriter&)>& produce,
                                           int level = ZstdCompressor::kDefaultLevel);

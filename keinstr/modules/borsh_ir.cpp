@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -22,19 +27,28 @@ using Void = BorshResult<void>;
 
 // Reads a value whose reader returns it (the primitive readers of BorshReader).
 template <class T>
-Void take(BorshResult<T> res, T& out) {
-    if (!res) return std::unexpected(std::move(res.error()));
+[[gnu::always_inline]] inline Void take(BorshResult<T> res, T& out) {
+    if (!res) [[unlikely]]
+        return std::unexpected(std::move(res.error()));
     out = std::move(*res);
     return {};
 }
 
 // ---- plain fields -------------------------------------------------------------------
+// Registers, labels and types make up most of an instruction: their readers and
+// writers are inlined into the record readers and writers.
 
-void write_value(BorshWriter& w, std::uint32_t v) { w.u32(v); }
-void write_value(BorshWriter& w, bool v) { w.boolean(v); }
-Void read_value(BorshReader& r, std::uint32_t& out) { return take(r.u32(), out); }
-Void read_value(BorshReader& r, bool& out) { return take(r.boolean(), out); }
-Void read_value(BorshReader& r, Uuid& out) { return take(r.uuid(), out); }
+[[gnu::always_inline]] inline void write_value(BorshWriter& w, std::uint32_t v) { w.u32(v); }
+[[gnu::always_inline]] inline void write_value(BorshWriter& w, bool v) { w.boolean(v); }
+[[gnu::always_inline]] inline void write_value(BorshWriter& w, Name v) { w.u32(v.id); }
+[[gnu::always_inline]] inline void write_value(BorshWriter& w, Label v) { w.u32(v.id); }
+[[gnu::always_inline]] inline void write_value(BorshWriter& w, const Typeref& v) { w.uuid(v.uuid); }
+[[gnu::always_inline]] inline Void read_value(BorshReader& r, std::uint32_t& out) { return take(r.u32(), out); }
+[[gnu::always_inline]] inline Void read_value(BorshReader& r, bool& out) { return take(r.boolean(), out); }
+[[gnu::always_inline]] inline Void read_value(BorshReader& r, Uuid& out) { return take(r.uuid(), out); }
+[[gnu::always_inline]] inline Void read_value(BorshReader& r, Name& out) { return take(r.u32(), out.id); }
+[[gnu::always_inline]] inline Void read_value(BorshReader& r, Label& out) { return take(r.u32(), out.id); }
+[[gnu::always_inline]] inline Void read_value(BorshReader& r, Typeref& out) { return take(r.uuid(), out.uuid); }
 
 // Declared up front so that each template sees every other one.
 template <class T>
@@ -146,6 +160,9 @@ struct MinEncodedSize<std::pair<A, B>> {
     static constexpr std::size_t value = MinEncodedSize<A>::value + MinEncodedSize<B>::value;
 };
 
+// Reads one instruction onto the end of `out` (defined with the instruction readers).
+Void read_instruction_back(BorshReader& r, std::vector<KeInstr>& out);
+
 // Most memory a list reserves up front on the word of its count, however much input
 // is at hand (a list larger than this grows as its elements arrive).
 constexpr std::size_t kMaxUpFrontListBytes = std::size_t{16} << 20;
@@ -165,7 +182,11 @@ Void read_value(BorshReader& r, std::vector<T>& out) {
     const std::size_t fits = std::min(cap, r.buffered() / MinEncodedSize<T>::value);
     out.reserve(std::min<std::size_t>(*count, std::max(step, fits)));
     for (std::uint32_t i = 0; i < *count; ++i) {
-        KE_TRY(read_value(r, out.emplace_back()));
+        if constexpr (std::is_same_v<T, KeInstr>) {
+            KE_TRY(read_instruction_back(r, out));
+        } else {
+            KE_TRY(read_value(r, out.emplace_back()));
+        }
     }
     return {};
 }
@@ -232,13 +253,393 @@ void write_record(BorshWriter& w, const Rec& rec) {
 
 template <class Rec>
 Void read_record(BorshReader& r, Rec& rec) {
-    std::optional<BorshError> failure;
+    Void result;
     Rec::visit_fields(rec, [&](std::string_view, auto& field) {
-        if (failure) return;
-        if (auto res = read_value(r, field); !res) failure = std::move(res.error());
+        if (!result) return;
+        if (auto res = read_value(r, field); !res) [[unlikely]]
+            result = std::unexpected(std::move(res.error()));
     });
-    if (failure) return std::unexpected(std::move(*failure));
-    return {};
+    return result;
+}
+
+// ---- instructions in one pass over the buffer ------------------------------------------------
+// An instruction is put straight into the writer's free room (or a scratch buffer, when
+// it has none), or parsed straight from the bytes the reader has in hand, with a
+// pointer and an end: one comparison per value instead of a bounds-checked call.
+// Whatever this direct path does not take (an integer beyond 64 bits, a malformed
+// byte, a record reaching past the room or the bytes in hand) sends the whole record
+// down the field-by-field path, which starts again from the record's first byte: the
+// output, the result and every error are those of the field-by-field path. Nothing is
+// committed or consumed until the record is complete.
+
+// The field types the direct path takes.
+template <class T>
+struct Direct : std::false_type {};
+template <>
+struct Direct<Name> : std::true_type {};
+template <>
+struct Direct<Label> : std::true_type {};
+template <>
+struct Direct<Typeref> : std::true_type {};
+template <>
+struct Direct<std::uint32_t> : std::true_type {};
+template <>
+struct Direct<bool> : std::true_type {};
+template <TableEnum E>
+struct Direct<E> : std::true_type {};
+template <>
+struct Direct<Operand> : std::true_type {};
+template <>
+struct Direct<MetaProbOperand> : std::true_type {};
+template <>
+struct Direct<CallingConvention> : std::true_type {};
+template <class T>
+struct Direct<std::optional<T>> : Direct<T> {};
+template <class A, class B>
+struct Direct<std::pair<A, B>> : std::bool_constant<Direct<A>::value && Direct<B>::value> {};
+template <class T>
+struct Direct<std::vector<T>> : Direct<T> {};
+
+template <class Rec>
+struct DirectRecord;
+#define KE_FIELD_DIRECT_(type, member) &&Direct<type>::value
+#define KE_RECORD_DIRECT_(Rec, FIELDS) \
+    template <>                        \
+    struct DirectRecord<Rec> : std::bool_constant<true FIELDS(KE_FIELD_DIRECT_)> {};
+KE_INSTR_RECORDS(KE_RECORD_DIRECT_)
+#undef KE_RECORD_DIRECT_
+#undef KE_FIELD_DIRECT_
+
+// The most bytes one operand takes on the direct path: tag, constant tag, float type,
+// mantissa count and 8 bytes, scale.
+constexpr std::size_t kMaxDirectOperand = 1 + 1 + 1 + 4 + 8 + 8;
+
+// ---- direct writers: put the value at `p` (below `limit`) and move past it -------------------
+
+class DirectWriter {
+public:
+    DirectWriter(std::uint8_t* p, std::uint8_t* limit) : p_(p), limit_(limit) {}
+    std::uint8_t* position() const { return p_; }
+
+    bool put(Name v) { return fits(4) && (u32(v.id), true); }
+    bool put(Label v) { return fits(4) && (u32(v.id), true); }
+    bool put(std::uint32_t v) { return fits(4) && (u32(v), true); }
+    bool put(const Typeref& v) { return fits(16) && (uuid(v.uuid), true); }
+    bool put(bool v) { return fits(1) && (u8(v ? 1 : 0), true); }
+    template <TableEnum E>
+    bool put(E v) {
+        return fits(1) && (u8(static_cast<std::uint8_t>(enum_index(v))), true);
+    }
+    bool put(const CallingConvention& v) {
+        if (!fits(5)) return false;
+        u8(v.tag());
+        if (v.is_numbered()) u32(v.number());
+        return true;
+    }
+    bool put(const Operand& v) {
+        if (!fits(kMaxDirectOperand)) return false;
+        if (const Name* reg = v.as_reg()) {
+            u8(0);
+            u32(reg->id);
+            return true;
+        }
+        if (const Typeref* ty = v.as_undef()) {
+            u8(2);
+            uuid(ty->uuid);
+            return true;
+        }
+        const AnyConst& c = *v.as_imm();
+        u8(1);
+        u8(static_cast<std::uint8_t>(c.index()));
+        if (const auto* i = std::get_if<IConst>(&c)) {
+            u32(i->ty.num_bits);
+            return small_int(i->value);
+        }
+        if (const auto* f = std::get_if<FConst>(&c)) {
+            u8(static_cast<std::uint8_t>(f->ty));
+            if (!small_int(f->value.mantissa())) return false;
+            u64(static_cast<std::uint64_t>(f->value.scale()));
+            return true;
+        }
+        const auto& ptr = std::get<FunctionPointer>(c);
+        u8(static_cast<std::uint8_t>(ptr.kind));
+        uuid(ptr.uuid);
+        return true;
+    }
+    bool put(const MetaProbOperand& v) { return put(v.variant) && put(v.operand); }
+    template <class T>
+    bool put(const std::optional<T>& v) {
+        if (!fits(1)) return false;
+        u8(v ? 1 : 0);
+        return !v || put(*v);
+    }
+    template <class A, class B>
+    bool put(const std::pair<A, B>& v) {
+        return put(v.first) && put(v.second);
+    }
+    template <class T>
+    bool put(const std::vector<T>& v) {
+        if (v.size() > std::numeric_limits<std::uint32_t>::max() || !fits(4)) return false;
+        u32(static_cast<std::uint32_t>(v.size()));
+        for (const T& item : v) {
+            if (!put(item)) return false;
+        }
+        return true;
+    }
+
+private:
+    bool fits(std::size_t n) const { return static_cast<std::size_t>(limit_ - p_) >= n; }
+    void u8(std::uint8_t v) { *p_++ = v; }
+    void u32(std::uint32_t v) {
+        if constexpr (std::endian::native != std::endian::little) v = std::byteswap(v);
+        std::memcpy(p_, &v, 4);
+        p_ += 4;
+    }
+    void u64(std::uint64_t v) {
+        if constexpr (std::endian::native != std::endian::little) v = std::byteswap(v);
+        std::memcpy(p_, &v, 8);
+        p_ += 8;
+    }
+    void uuid(const Uuid& u) {
+        std::memcpy(p_, u.bytes.data(), 16);
+        p_ += 16;
+    }
+    // Count and bytes of an integer of at most 8 bytes (within the operand's room).
+    bool small_int(const BigInt& value) {
+        const auto small = bigint_to_i64(value);
+        if (!small) return false;
+        std::uint8_t bytes[8];
+        const std::size_t n = i64_to_signed_bytes_le(*small, bytes);
+        u32(static_cast<std::uint32_t>(n));
+        std::memcpy(p_, bytes, n);
+        p_ += n;
+        return true;
+    }
+
+    std::uint8_t* p_;
+    std::uint8_t* const limit_;
+};
+
+// ---- direct readers: take the value at `p` (below `end`) and move past it --------------------
+
+class DirectReader {
+public:
+    DirectReader(const std::uint8_t* p, const std::uint8_t* end) : p_(p), end_(end) {}
+    const std::uint8_t* position() const { return p_; }
+
+    bool get(Name& out) { return fits(4) && (out.id = u32(), true); }
+    bool get(Label& out) { return fits(4) && (out.id = u32(), true); }
+    bool get(std::uint32_t& out) { return fits(4) && (out = u32(), true); }
+    bool get(Typeref& out) { return fits(16) && (uuid(out.uuid), true); }
+    bool get(bool& out) {
+        if (!fits(1) || *p_ > 1) return false;
+        out = *p_++ == 1;
+        return true;
+    }
+    template <TableEnum E>
+    bool get(E& out) {
+        if (!fits(1) || *p_ >= enum_count<E>) return false;
+        out = static_cast<E>(*p_++);
+        return true;
+    }
+    bool get(CallingConvention& out) {
+        if (!fits(5) || *p_ > kNamedCallingConventionCount) return false;
+        const std::uint8_t tag = *p_++;
+        const std::uint32_t number = tag == kNamedCallingConventionCount ? u32() : 0;
+        out = *CallingConvention::from_tag(tag, number);
+        return true;
+    }
+    bool get(Operand& out) {
+        if (!fits(kMaxDirectOperand)) return false;
+        Operand::variant& v = out;
+        switch (*p_) {
+            case 0: {
+                ++p_;
+                Name* reg = std::get_if<0>(&v);
+                (reg != nullptr ? *reg : v.emplace<0>()).id = u32();
+                return true;
+            }
+            case 1: {
+                ++p_;
+                ConstBox* box = std::get_if<1>(&v);
+                return constant((box != nullptr ? *box : v.emplace<1>()).get_mut());
+            }
+            case 2: {
+                ++p_;
+                Typeref* ty = std::get_if<2>(&v);
+                uuid((ty != nullptr ? *ty : v.emplace<2>()).uuid);
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+    bool get(MetaProbOperand& out) { return get(out.variant) && get(out.operand); }
+    template <class T>
+    bool get(std::optional<T>& out) {
+        if (!fits(1) || *p_ > 1) return false;
+        if (*p_++ == 0) {
+            out.reset();
+            return true;
+        }
+        return get(out ? *out : out.emplace());
+    }
+    template <class A, class B>
+    bool get(std::pair<A, B>& out) {
+        return get(out.first) && get(out.second);
+    }
+    // Only a list whose elements are all in hand (so its count is backed by bytes
+    // present, as the field-by-field reader's reservation is).
+    template <class T>
+    bool get(std::vector<T>& out) {
+        if (!fits(4)) return false;
+        const std::uint32_t count = u32();
+        if (count > static_cast<std::size_t>(end_ - p_) / MinEncodedSize<T>::value) return false;
+        out.clear();
+        out.reserve(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (!get(out.emplace_back())) return false;
+        }
+        return true;
+    }
+
+private:
+    bool fits(std::size_t n) const { return static_cast<std::size_t>(end_ - p_) >= n; }
+    std::uint32_t u32() {
+        std::uint32_t v;
+        std::memcpy(&v, p_, 4);
+        p_ += 4;
+        if constexpr (std::endian::native != std::endian::little) v = std::byteswap(v);
+        return v;
+    }
+    std::uint64_t u64() {
+        std::uint64_t v;
+        std::memcpy(&v, p_, 8);
+        p_ += 8;
+        if constexpr (std::endian::native != std::endian::little) v = std::byteswap(v);
+        return v;
+    }
+    void uuid(Uuid& out) {
+        std::memcpy(out.bytes.data(), p_, 16);
+        p_ += 16;
+    }
+    // An integer of at most 8 bytes (within the operand's room).
+    bool small_int(std::int64_t& out) {
+        const std::uint32_t n = u32();
+        if (n > 8) return false;
+        out = i64_from_signed_bytes_le(p_, n);
+        p_ += n;
+        return true;
+    }
+    // The constant after the operand tag; the alternative in place is kept when it is
+    // the one read (all its fields are set).
+    bool constant(AnyConst& out) {
+        AnyConst::variant& v = out;
+        switch (*p_++) {
+            case 0: {
+                IConst& c = v.index() == 0 ? *std::get_if<0>(&v) : v.emplace<0>();
+                c.ty.num_bits = u32();
+                std::int64_t value;
+                if (!small_int(value)) return false;
+                c.value = value;
+                return true;
+            }
+            case 1: {
+                FConst& c = v.index() == 1 ? *std::get_if<1>(&v) : v.emplace<1>();
+                if (*p_ >= kFTypeCount) return false;
+                c.ty = static_cast<FType>(*p_++);
+                std::int64_t mantissa;
+                if (!small_int(mantissa)) return false;
+                c.value = Decimal(BigInt(mantissa), static_cast<std::int64_t>(u64()));
+                return true;
+            }
+            case 2: {
+                FunctionPointer& c = v.index() == 2 ? *std::get_if<2>(&v) : v.emplace<2>();
+                if (*p_ > 1) return false;
+                c.kind = static_cast<FunctionPointerKind>(*p_++);
+                uuid(c.uuid);
+                return true;
+            }
+            default:
+                return false;
+        }
+    }
+
+    const std::uint8_t* p_;
+    const std::uint8_t* const end_;
+};
+
+// Puts the instruction (tag and record) at the start of `room`; returns the bytes used,
+// or 0 when the direct path does not take it.
+template <class Rec>
+std::size_t put_instruction(std::span<std::uint8_t> room, const Rec& rec) {
+    if (room.empty()) return 0;
+    room[0] = static_cast<std::uint8_t>(Rec::op);
+    DirectWriter dw(room.data() + 1, room.data() + room.size());
+    bool direct = true;
+    Rec::visit_fields(rec, [&](std::string_view, const auto& field) {
+        if (direct) direct = dw.put(field);
+    });
+    return direct ? static_cast<std::size_t>(dw.position() - room.data()) : 0;
+}
+
+// Room for a record put directly when the writer has none (vector mode, or a sink
+// buffer that is exactly full): the record is put here, then appended whole.
+constexpr std::size_t kScratchBytes = 256;
+
+// An instruction: its tag (the opcode), then its record.
+template <class Rec>
+void write_instruction(BorshWriter& w, const Rec& rec) {
+    if constexpr (DirectRecord<Rec>::value) {
+        if (const std::span<std::uint8_t> room = w.free_room(); !room.empty()) {
+            if (const std::size_t used = put_instruction(room, rec)) {
+                w.commit(used);
+                return;
+            }
+        } else if (w.ok()) {
+            std::array<std::uint8_t, kScratchBytes> scratch;
+            if (const std::size_t used = put_instruction(scratch, rec)) {
+                w.raw(std::span(scratch).first(used));
+                return;
+            }
+        }
+    }
+    w.tag(static_cast<std::uint8_t>(Rec::op));
+    write_record(w, rec);
+}
+
+// The fields of an instruction whose tag was read.
+template <class Rec>
+Void read_instruction_fields(BorshReader& r, Rec& rec) {
+    if constexpr (DirectRecord<Rec>::value) {
+        const std::span<const std::uint8_t> bytes = r.in_hand();
+        DirectReader dr(bytes.data(), bytes.data() + bytes.size());
+        bool direct = true;
+        Rec::visit_fields(rec, [&](std::string_view, auto& field) {
+            if (direct) direct = dr.get(field);
+        });
+        if (direct) {
+            r.consume(static_cast<std::size_t>(dr.position() - bytes.data()));
+            return {};
+        }
+    }
+    return read_record(r, rec);
+}
+
+// The instruction of the tag read is made in place at the end of the list, its record
+// then filled: no default record is made first only to be replaced.
+Void read_instruction_back(BorshReader& r, std::vector<KeInstr>& out) {
+    constexpr std::size_t n = std::variant_size_v<KeInstrVariant>;
+    auto t = r.tag(static_cast<std::uint8_t>(n));
+    if (!t) return std::unexpected(std::move(t.error()));
+    static constexpr auto readers = []<std::size_t... I>(std::index_sequence<I...>) {
+        return std::array<Void (*)(BorshReader&, std::vector<KeInstr>&), n>{
+            +[](BorshReader& br, std::vector<KeInstr>& list) {
+                KeInstr& instr = list.emplace_back(std::in_place_index<I>);
+                return read_instruction_fields(br, *std::get_if<I>(&instr.variant()));
+            }...};
+    }(std::make_index_sequence<n>{});
+    return readers[*t](r, out);
 }
 
 }  // namespace
@@ -326,9 +727,9 @@ void borsh_write(BorshWriter& w, const AnyType& v) {
     std::visit([&](const auto& t) { borsh_write(w, t); }, v);
 }
 
-BorshResult<void> borsh_read(BorshReader& r, Typeref& out) { return take(r.uuid(), out.uuid); }
-BorshResult<void> borsh_read(BorshReader& r, Name& out) { return take(r.u32(), out.id); }
-BorshResult<void> borsh_read(BorshReader& r, Label& out) { return take(r.u32(), out.id); }
+BorshResult<void> borsh_read(BorshReader& r, Typeref& out) { return read_value(r, out); }
+BorshResult<void> borsh_read(BorshReader& r, Name& out) { return read_value(r, out); }
+BorshResult<void> borsh_read(BorshReader& r, Label& out) { return read_value(r, out); }
 BorshResult<void> borsh_read(BorshReader& r, IType& out) { return take(r.u32(), out.num_bits); }
 
 BorshResult<void> borsh_read(BorshReader& r, FType& out) {
@@ -401,12 +802,12 @@ void borsh_write(BorshWriter& w, const AnyConst& v) {
 
 void borsh_write(BorshWriter& w, const Operand& v) {
     write_tag(w, v);
-    std::visit([&](const auto& o) { borsh_write(w, o); }, v);
+    std::visit([&](const auto& o) { write_value(w, o); }, v);
 }
 
 BorshResult<void> borsh_read(BorshReader& r, IConst& out) {
     KE_TRY(borsh_read(r, out.ty));
-    return take(r.bigint(), out.value);
+    return r.bigint(out.value);
 }
 
 BorshResult<void> borsh_read(BorshReader& r, FConst& out) {
@@ -427,22 +828,43 @@ BorshResult<void> borsh_read(BorshReader& r, FunctionPointer& out) {
 }
 
 BorshResult<void> borsh_read(BorshReader& r, AnyConst& out) {
-    KE_TRY(read_alternative<AnyConst::variant>(r, out));
-    return std::visit([&](auto& c) { return borsh_read(r, c); }, static_cast<AnyConst::variant&>(out));
+    // Every field of a constant is read, so an alternative already in place (as the
+    // integer of a fresh constant is) is filled as it is.
+    auto t = r.tag(static_cast<std::uint8_t>(std::variant_size_v<AnyConst::variant>));
+    if (!t) return std::unexpected(std::move(t.error()));
+    if (out.index() == *t) {
+        return std::visit([&](auto& c) { return borsh_read(r, c); }, static_cast<AnyConst::variant&>(out));
+    }
+    switch (*t) {
+        case 0:
+            return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<0>());
+        case 1:
+            return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<1>());
+        default:
+            return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<2>());
+    }
 }
 
 BorshResult<void> borsh_read(BorshReader& r, Operand& out) {
     static_assert(std::variant_size_v<Operand::variant> == 3, "one case per operand kind");
     auto t = r.tag(static_cast<std::uint8_t>(std::variant_size_v<Operand::variant>));
     if (!t) return std::unexpected(std::move(t.error()));
+    // The alternative already in place (a register, in a fresh record) is read into
+    // as it is; every field of each is read.
     Operand::variant& v = out;
     switch (*t) {
-        case 0:
-            return borsh_read(r, v.emplace<0>());  // register
-        case 1:
-            return borsh_read(r, v.emplace<1>());  // constant
-        default:
-            return borsh_read(r, v.emplace<2>());  // undef type
+        case 0: {  // register
+            Name* reg = std::get_if<0>(&v);
+            return read_value(r, reg != nullptr ? *reg : v.emplace<0>());
+        }
+        case 1: {  // constant
+            ConstBox* box = std::get_if<1>(&v);
+            return borsh_read(r, box != nullptr ? *box : v.emplace<1>());
+        }
+        default: {  // undef type
+            Typeref* ty = std::get_if<2>(&v);
+            return read_value(r, ty != nullptr ? *ty : v.emplace<2>());
+        }
     }
 }
 
@@ -500,8 +922,7 @@ BorshResult<void> borsh_read(BorshReader& r, AnalysisStatistic& out) {
 // ---- instructions and terminators ----------------------------------------------------------
 
 void borsh_write(BorshWriter& w, const KeInstr& v) {
-    write_tag(w, v.variant());
-    std::visit([&](const auto& rec) { write_record(w, rec); }, v.variant());
+    std::visit([&](const auto& rec) { write_instruction(w, rec); }, v.variant());
 }
 
 BorshResult<void> borsh_read(BorshReader& r, KeInstr& out) {
@@ -511,7 +932,7 @@ BorshResult<void> borsh_read(BorshReader& r, KeInstr& out) {
     // One step per opcode: make the record, then read its fields into it.
     static constexpr auto readers = []<std::size_t... I>(std::index_sequence<I...>) {
         return std::array<Void (*)(BorshReader&, KeInstr&), n>{+[](BorshReader& br, KeInstr& o) {
-            return read_record(br, o.variant().template emplace<I>());
+            return read_instruction_fields(br, o.variant().template emplace<I>());
         }...};
     }(std::make_index_sequence<n>{});
     return readers[*t](r, out);

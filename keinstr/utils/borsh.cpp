@@ -135,18 +135,32 @@ std::optional<Utf8Error> check_utf8(std::span<const std::uint8_t> v) noexcept {
 // ---------------------------------------------------------------------------------------
 // Big integers
 
+std::optional<std::int64_t> bigint_to_i64(const BigInt& value) noexcept {
+    using boost::multiprecision::limb_type;
+    if constexpr (sizeof(limb_type) == sizeof(std::uint64_t)) {
+        // One limb holds the magnitude; the sign is kept apart.
+        const auto& b = value.backend();
+        if (b.size() != 1) return std::nullopt;
+        const limb_type magnitude = b.limbs()[0];
+        constexpr auto kMax = static_cast<limb_type>(std::numeric_limits<std::int64_t>::max());
+        if (!b.sign()) {
+            if (magnitude > kMax) return std::nullopt;
+            return static_cast<std::int64_t>(magnitude);
+        }
+        if (magnitude > kMax + 1) return std::nullopt;
+        return static_cast<std::int64_t>(limb_type{0} - magnitude);  // two's complement
+    } else {
+        if (value < std::numeric_limits<std::int64_t>::min() || value > std::numeric_limits<std::int64_t>::max())
+            return std::nullopt;
+        return static_cast<std::int64_t>(value);
+    }
+}
+
 std::vector<std::uint8_t> bigint_to_signed_bytes_le(const BigInt& value) {
     std::vector<std::uint8_t> out;
-    if (value >= std::numeric_limits<std::int64_t>::min() && value <= std::numeric_limits<std::int64_t>::max()) {
-        // Shortest two's complement: stop once the rest is pure sign and the last byte
-        // written carries that sign.
-        std::int64_t x = static_cast<std::int64_t>(value);
-        for (;;) {
-            const auto b = static_cast<std::uint8_t>(x & 0xFF);
-            out.push_back(b);
-            x >>= 8;  // arithmetic shift
-            if ((x == 0 && !(b & 0x80)) || (x == -1 && (b & 0x80))) break;
-        }
+    if (const auto small = bigint_to_i64(value)) {
+        std::uint8_t b[8];
+        out.assign(b, b + i64_to_signed_bytes_le(*small, b));
         return out;
     }
     const bool negative = value.sign() < 0;
@@ -172,16 +186,8 @@ std::vector<std::uint8_t> bigint_to_signed_bytes_le(const BigInt& value) {
 
 BigInt bigint_from_signed_bytes_le(std::span<const std::uint8_t> bytes) {
     const std::size_t n = bytes.size();
-    if (n == 0) return BigInt(0);
+    if (n <= 8) return BigInt(i64_from_signed_bytes_le(bytes.data(), n));
     const bool negative = (bytes[n - 1] & 0x80) != 0;
-    if (n <= 8) {
-        std::uint64_t u = negative ? ~std::uint64_t{0} : 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            u &= ~(std::uint64_t{0xFF} << (8 * i));
-            u |= std::uint64_t{bytes[i]} << (8 * i);
-        }
-        return BigInt(static_cast<std::int64_t>(u));
-    }
     BigInt v;
     boost::multiprecision::import_bits(v, bytes.begin(), bytes.end(), 8, false);
     if (negative) v -= BigInt(1) << (8 * n);
@@ -192,19 +198,51 @@ BigInt bigint_from_signed_bytes_le(std::span<const std::uint8_t> bytes) {
 // Writer
 
 BorshWriter::BorshWriter(ByteSink sink, std::size_t buffer_size)
-    : out_(&buffer_), sink_(std::move(sink)), buffer_size_(std::max<std::size_t>(buffer_size, 1)) {
-    buffer_.reserve(buffer_size_);
+    : buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(buffer_size, 1))),
+      sink_(std::move(sink)),
+      buffer_size_(std::max<std::size_t>(buffer_size, 1)) {
+    cur_ = base_ = buffer_.get();
+    end_ = cur_ + buffer_size_;
+}
+
+BorshWriter& BorshWriter::put_slow(const std::uint8_t* data, std::size_t n) {
+    if (error_ || n == 0) return *this;
+    if (!sink_) {
+        const std::size_t old = out_->size();
+        out_->resize(old + n);
+        std::memcpy(out_->data() + old, data, n);
+        written_ += n;
+        return *this;
+    }
+    // Fill the buffer, hand it over when full, and go on with the rest.
+    for (;;) {
+        const std::size_t take = std::min(n, static_cast<std::size_t>(end_ - cur_));
+        std::memcpy(cur_, data, take);
+        cur_ += take;
+        data += take;
+        n -= take;
+        if (n == 0) break;
+        flush();
+        if (error_) break;
+    }
+    if (cur_ == end_) flush();
+    return *this;
 }
 
 void BorshWriter::flush() {
-    if (!sink_ || buffer_.empty() || error_) return;
-    auto r = sink_(std::span<const std::uint8_t>(buffer_));
-    buffer_.clear();
-    if (!r) error_ = std::move(r.error());
+    if (!sink_ || error_ || cur_ == base_) return;
+    const std::size_t n = static_cast<std::size_t>(cur_ - base_);
+    written_ += n;
+    cur_ = base_;
+    if (auto r = sink_(std::span<const std::uint8_t>(base_, n)); !r) fail(std::move(r.error()));
 }
 
 void BorshWriter::fail(BorshError error) {
-    if (!error_) error_ = std::move(error);
+    if (error_) return;
+    error_ = std::move(error);
+    // No room from now on: every write takes the slow path, which drops it. Bytes
+    // still buffered are dropped too.
+    cur_ = end_ = base_ = nullptr;
 }
 
 BorshResult<void> BorshWriter::status() const {
@@ -215,14 +253,6 @@ BorshResult<void> BorshWriter::status() const {
 BorshResult<void> BorshWriter::finish() {
     flush();
     return status();
-}
-
-BorshWriter& BorshWriter::length(std::size_t n) {
-    if (n > std::numeric_limits<std::uint32_t>::max()) {
-        fail(BorshError::invalid_data());
-        return *this;
-    }
-    return u32(static_cast<std::uint32_t>(n));
 }
 
 BorshWriter& BorshWriter::string(std::string_view text) {
@@ -237,6 +267,12 @@ BorshWriter& BorshWriter::bytes(std::span<const std::uint8_t> data) {
 
 BorshWriter& BorshWriter::bigint(const BigInt& value) {
     if (error_) return *this;
+    if (const auto small = bigint_to_i64(value)) {
+        std::uint8_t b[8];
+        const std::size_t n = i64_to_signed_bytes_le(*small, b);
+        u32(static_cast<std::uint32_t>(n));
+        return put(b, n);
+    }
     const auto b = bigint_to_signed_bytes_le(value);
     return bytes(b);
 }
@@ -246,7 +282,7 @@ BorshWriter& BorshWriter::bigint(const BigInt& value) {
 
 BorshReader::BorshReader(ByteSource source, std::size_t buffer_size) : source_(std::move(source)) {
     buffer_.resize(std::max<std::size_t>(buffer_size, 16));
-    cur_ = end_ = buffer_.data();
+    cur_ = end_ = origin_ = buffer_.data();
 }
 
 BorshResult<bool> BorshReader::refill() {
@@ -257,7 +293,9 @@ BorshResult<bool> BorshReader::refill() {
         return std::unexpected(std::move(r.error()));
     }
     const std::size_t got = std::min(*r, buffer_.size());
-    cur_ = buffer_.data();
+    // Everything in hand was consumed before a refill.
+    base_ += static_cast<std::uint64_t>(end_ - origin_);
+    cur_ = origin_ = buffer_.data();
     end_ = cur_ + got;
     return got != 0;
 }
@@ -276,7 +314,7 @@ BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n)
                 if (got == 0) return std::unexpected(BorshError::unexpected_length());
                 dst += got;
                 n -= got;
-                consumed_ += got;
+                base_ += got;
                 continue;
             }
             auto more = refill();
@@ -288,41 +326,22 @@ BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n)
         cur_ += take;
         dst += take;
         n -= take;
-        consumed_ += take;
     }
     return {};
 }
 
-BorshResult<std::int64_t> BorshReader::i64() {
-    auto v = u64();
-    if (!v) return std::unexpected(std::move(v.error()));
-    return static_cast<std::int64_t>(*v);
-}
-
-BorshResult<bool> BorshReader::boolean() {
+BorshResult<bool> BorshReader::boolean_slow() {
     auto b = u8();
     if (!b) return std::unexpected(std::move(b.error()));
     if (*b > 1) return std::unexpected(BorshError::invalid_bool(*b));
     return *b == 1;
 }
 
-BorshResult<std::uint8_t> BorshReader::tag(std::uint8_t variant_count) {
+BorshResult<std::uint8_t> BorshReader::tag_slow(std::uint8_t variant_count) {
     auto b = u8();
     if (!b) return b;
     if (*b >= variant_count) return std::unexpected(BorshError::invalid_variant_tag(*b));
     return b;
-}
-
-BorshResult<std::array<std::uint8_t, 16>> BorshReader::fixed16() {
-    std::array<std::uint8_t, 16> a;
-    if (auto r = read_exact(a); !r) return std::unexpected(std::move(r.error()));
-    return a;
-}
-
-BorshResult<Uuid> BorshReader::uuid() {
-    Uuid u;
-    if (auto r = read_exact(u.bytes); !r) return std::unexpected(std::move(r.error()));
-    return u;
 }
 
 BorshResult<std::string> BorshReader::string() {

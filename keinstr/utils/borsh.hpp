@@ -11,12 +11,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <expected>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <span>
@@ -30,6 +32,10 @@
 
 #include "keinstr/utils/bigint.hpp"
 #include "keinstr/utils/uuid.hpp"
+
+// The per-value fast paths of the writer and reader: a bounds check and a copy, which
+// must not cost a call (their slow paths are out of line).
+#define KEINSTR_BORSH_HOT [[gnu::always_inline]]
 
 namespace keinstr {
 
@@ -109,6 +115,28 @@ inline std::optional<Utf8Error> check_utf8(std::string_view text) noexcept {
 std::vector<std::uint8_t> bigint_to_signed_bytes_le(const BigInt& value);
 // Any two's-complement little-endian form (redundant sign bytes allowed); empty is zero.
 BigInt bigint_from_signed_bytes_le(std::span<const std::uint8_t> bytes);
+// The value of a big integer that fits 64 bits, or none.
+std::optional<std::int64_t> bigint_to_i64(const BigInt& value) noexcept;
+// The shortest two's-complement bytes of `value` into `out` (room for 8); returns the
+// byte count.
+inline std::size_t i64_to_signed_bytes_le(std::int64_t value, std::uint8_t* out) noexcept {
+    std::size_t n = 0;
+    for (;;) {
+        const auto b = static_cast<std::uint8_t>(value & 0xFF);
+        out[n++] = b;
+        value >>= 8;  // arithmetic shift
+        // Done once the rest is pure sign and the last byte written carries that sign.
+        if ((value == 0 && !(b & 0x80)) || (value == -1 && (b & 0x80))) return n;
+    }
+}
+// The value of at most 8 two's-complement bytes.
+inline std::int64_t i64_from_signed_bytes_le(const std::uint8_t* bytes, std::size_t n) noexcept {
+    if (n == 0) return 0;
+    std::uint64_t u = 0;
+    for (std::size_t i = 0; i < n; ++i) u |= std::uint64_t{bytes[i]} << (8 * i);
+    if (n < 8 && (bytes[n - 1] & 0x80)) u |= ~std::uint64_t{0} << (8 * n);  // sign extension
+    return static_cast<std::int64_t>(u);
+}
 
 // ---------------------------------------------------------------------------------------
 // Writer
@@ -120,7 +148,7 @@ class BorshWriter {
 public:
     static constexpr std::size_t kSinkBufferSize = 32 * 1024;
 
-    // Appends straight to `out`.
+    // Appends straight to `out`: after every write `out` holds all bytes written.
     explicit BorshWriter(std::vector<std::uint8_t>& out) noexcept : out_(&out) {}
     // Buffers up to `buffer_size` bytes, then hands them to `sink`. Call finish() at the
     // end to hand over the rest.
@@ -129,21 +157,27 @@ public:
     BorshWriter(const BorshWriter&) = delete;
     BorshWriter& operator=(const BorshWriter&) = delete;
 
-    BorshWriter& u8(std::uint8_t v) { return put(&v, 1); }
-    BorshWriter& u16(std::uint16_t v) { return put_le(v); }
-    BorshWriter& u32(std::uint32_t v) { return put_le(v); }
-    BorshWriter& u64(std::uint64_t v) { return put_le(v); }
-    BorshWriter& i64(std::int64_t v) { return put_le(static_cast<std::uint64_t>(v)); }
-    BorshWriter& boolean(bool v) { return u8(v ? 1 : 0); }
+    KEINSTR_BORSH_HOT BorshWriter& u8(std::uint8_t v) { return put_fixed<1>(&v); }
+    KEINSTR_BORSH_HOT BorshWriter& u16(std::uint16_t v) { return put_le(v); }
+    KEINSTR_BORSH_HOT BorshWriter& u32(std::uint32_t v) { return put_le(v); }
+    KEINSTR_BORSH_HOT BorshWriter& u64(std::uint64_t v) { return put_le(v); }
+    KEINSTR_BORSH_HOT BorshWriter& i64(std::int64_t v) { return put_le(static_cast<std::uint64_t>(v)); }
+    KEINSTR_BORSH_HOT BorshWriter& boolean(bool v) { return u8(v ? 1 : 0); }
     // Variant tag of an enumeration (its declared index).
-    BorshWriter& tag(std::uint8_t index) { return u8(index); }
-    BorshWriter& fixed16(const std::array<std::uint8_t, 16>& bytes) { return put(bytes.data(), 16); }
-    BorshWriter& uuid(const Uuid& u) { return fixed16(u.bytes); }
+    KEINSTR_BORSH_HOT BorshWriter& tag(std::uint8_t index) { return u8(index); }
+    KEINSTR_BORSH_HOT BorshWriter& fixed16(const std::array<std::uint8_t, 16>& bytes) { return put_fixed<16>(bytes.data()); }
+    KEINSTR_BORSH_HOT BorshWriter& uuid(const Uuid& u) { return fixed16(u.bytes); }
     // Bytes as they are, without a count.
     BorshWriter& raw(std::span<const std::uint8_t> bytes) { return put(bytes.data(), bytes.size()); }
 
     // A count or length as u32; above u32::MAX fails with invalid data (no message).
-    BorshWriter& length(std::size_t n);
+    KEINSTR_BORSH_HOT BorshWriter& length(std::size_t n) {
+        if (n > 0xFFFFFFFFu) [[unlikely]] {
+            fail(BorshError::invalid_data());
+            return *this;
+        }
+        return u32(static_cast<std::uint32_t>(n));
+    }
     // u32 byte count, then the bytes.
     BorshWriter& string(std::string_view text);
     BorshWriter& bytes(std::span<const std::uint8_t> bytes);
@@ -183,6 +217,13 @@ public:
         return *this;
     }
 
+    // The free room of the sink buffer (none in vector mode and after a failure). A
+    // caller may put a record there directly, checking the room itself, then commit()
+    // the bytes it used; bytes left uncommitted are not part of the output. (In vector
+    // mode a caller puts the record elsewhere and hands it over with raw().)
+    std::span<std::uint8_t> free_room() noexcept { return {cur_, static_cast<std::size_t>(end_ - cur_)}; }
+    void commit(std::size_t used) noexcept { cur_ += used; }
+
     // Records a failure met by a caller's own writer; the first failure wins.
     void fail(BorshError error);
 
@@ -194,30 +235,60 @@ public:
     BorshResult<void> finish();
 
     // Bytes accepted so far (including those still buffered).
-    std::uint64_t bytes_written() const noexcept { return written_; }
+    std::uint64_t bytes_written() const noexcept { return written_ + static_cast<std::uint64_t>(cur_ - base_); }
 
 private:
+    // Writes go to the free room [cur_, end_) of the sink buffer when they fit; all
+    // else (vector mode, which has no room, a full buffer, a failed writer, whose room
+    // is emptied) takes put_slow.
+    template <std::size_t N>
+    KEINSTR_BORSH_HOT BorshWriter& put_fixed(const std::uint8_t* data) {
+        if (static_cast<std::size_t>(end_ - cur_) >= N) [[likely]] {
+            std::memcpy(cur_, data, N);
+            cur_ += N;
+            return *this;
+        }
+        if (out_ != nullptr && !error_) {
+            // Vector mode: the vector grows by the value.
+            const std::size_t old = out_->size();
+            out_->resize(old + N);
+            std::memcpy(out_->data() + old, data, N);
+            written_ += N;
+            return *this;
+        }
+        return put_slow(data, N);
+    }
     template <class T>
-    BorshWriter& put_le(T v) {
+    KEINSTR_BORSH_HOT BorshWriter& put_le(T v) {
         std::uint8_t b[sizeof(T)];
-        for (std::size_t i = 0; i < sizeof(T); ++i) b[i] = static_cast<std::uint8_t>(v >> (8 * i));
-        return put(b, sizeof(T));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(b, &v, sizeof(T));
+        } else {
+            for (std::size_t i = 0; i < sizeof(T); ++i) b[i] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+        return put_fixed<sizeof(T)>(b);
     }
-    BorshWriter& put(const std::uint8_t* data, std::size_t n) {
-        if (error_) return *this;
-        const std::size_t old = out_->size();
-        out_->resize(old + n);
-        if (n) std::memcpy(out_->data() + old, data, n);
-        written_ += n;
-        if (sink_ && out_->size() >= buffer_size_) flush();
-        return *this;
+    KEINSTR_BORSH_HOT BorshWriter& put(const std::uint8_t* data, std::size_t n) {
+        if (static_cast<std::size_t>(end_ - cur_) >= n) [[likely]] {
+            if (n) std::memcpy(cur_, data, n);
+            cur_ += n;
+            return *this;
+        }
+        return put_slow(data, n);
     }
+    BorshWriter& put_slow(const std::uint8_t* data, std::size_t n);
+    // Hands the buffered bytes to the sink.
     void flush();
 
-    std::vector<std::uint8_t>* out_;
-    std::vector<std::uint8_t> buffer_;  // sink mode only
+    std::uint8_t* cur_ = nullptr;
+    std::uint8_t* end_ = nullptr;
+    std::uint8_t* base_ = nullptr;  // start of the sink buffer (null in vector mode and after a failure)
+    std::vector<std::uint8_t>* out_ = nullptr;  // vector mode only
+    std::unique_ptr<std::uint8_t[]> buffer_;    // sink mode only
     ByteSink sink_;
     std::size_t buffer_size_ = 0;
+    // Bytes appended to the vector or handed to the sink (in sink mode, those buffered
+    // are added by bytes_written()).
     std::uint64_t written_ = 0;
     std::optional<BorshError> error_;
 };
@@ -240,47 +311,73 @@ public:
     static constexpr std::size_t kMaxListReserveBytes = 4096;
 
     explicit BorshReader(std::span<const std::uint8_t> data) noexcept
-        : cur_(data.data()), end_(data.data() + data.size()) {}
+        : cur_(data.data()), end_(data.data() + data.size()), origin_(data.data()) {}
     explicit BorshReader(ByteSource source, std::size_t buffer_size = kSourceBufferSize);
 
     BorshReader(const BorshReader&) = delete;
     BorshReader& operator=(const BorshReader&) = delete;
 
-    BorshResult<std::uint8_t> u8() {
-        if (cur_ != end_) {
-            ++consumed_;
+    KEINSTR_BORSH_HOT BorshResult<std::uint8_t> u8() {
+        if (cur_ != end_) [[likely]]
             return *cur_++;
-        }
-        std::uint8_t b;
-        auto r = read_exact_slow(&b, 1);
-        if (!r) return std::unexpected(std::move(r.error()));
-        return b;
+        return get_slow<std::uint8_t>();
     }
-    BorshResult<std::uint16_t> u16() { return get_le<std::uint16_t>(); }
-    BorshResult<std::uint32_t> u32() { return get_le<std::uint32_t>(); }
-    BorshResult<std::uint64_t> u64() { return get_le<std::uint64_t>(); }
-    BorshResult<std::int64_t> i64();
+    KEINSTR_BORSH_HOT BorshResult<std::uint16_t> u16() { return get_le<std::uint16_t>(); }
+    KEINSTR_BORSH_HOT BorshResult<std::uint32_t> u32() { return get_le<std::uint32_t>(); }
+    KEINSTR_BORSH_HOT BorshResult<std::uint64_t> u64() { return get_le<std::uint64_t>(); }
+    KEINSTR_BORSH_HOT BorshResult<std::int64_t> i64() { return get_le<std::int64_t>(); }
     // 0 or 1; else "Invalid bool representation: {}".
-    BorshResult<bool> boolean();
+    KEINSTR_BORSH_HOT BorshResult<bool> boolean() {
+        if (cur_ != end_ && *cur_ <= 1) [[likely]]
+            return *cur_++ == 1;
+        return boolean_slow();
+    }
     // A variant tag below `variant_count`; else "Unexpected variant tag: {}".
-    BorshResult<std::uint8_t> tag(std::uint8_t variant_count);
-    BorshResult<std::array<std::uint8_t, 16>> fixed16();
-    BorshResult<Uuid> uuid();
+    KEINSTR_BORSH_HOT BorshResult<std::uint8_t> tag(std::uint8_t variant_count) {
+        if (cur_ != end_ && *cur_ < variant_count) [[likely]]
+            return *cur_++;
+        return tag_slow(variant_count);
+    }
+    KEINSTR_BORSH_HOT BorshResult<std::array<std::uint8_t, 16>> fixed16() { return get_le<std::array<std::uint8_t, 16>>(); }
+    KEINSTR_BORSH_HOT BorshResult<Uuid> uuid() {
+        auto b = fixed16();
+        if (!b) [[unlikely]]
+            return std::unexpected(std::move(b.error()));
+        return Uuid{*b};
+    }
     // A u32 count or length.
-    BorshResult<std::uint32_t> length() { return u32(); }
+    KEINSTR_BORSH_HOT BorshResult<std::uint32_t> length() { return u32(); }
     // u32 byte count, then UTF-8 bytes.
     BorshResult<std::string> string();
     // u32 byte count, then the bytes.
     BorshResult<std::vector<std::uint8_t>> bytes();
     BorshResult<BigInt> bigint();
+    // The same into `out` (left as it was on failure).
+    BorshResult<void> bigint(BigInt& out) {
+        // Most integers are a count and at most 8 bytes, here all in hand.
+        const std::size_t avail = buffered();
+        if (avail >= 4) [[likely]] {
+            std::uint32_t n;
+            std::memcpy(&n, cur_, 4);
+            if constexpr (std::endian::native != std::endian::little) n = std::byteswap(n);
+            if (n <= 8 && avail - 4 >= n) [[likely]] {
+                out = i64_from_signed_bytes_le(cur_ + 4, n);
+                cur_ += 4 + n;
+                return {};
+            }
+        }
+        auto v = bigint();
+        if (!v) return std::unexpected(std::move(v.error()));
+        out = std::move(*v);
+        return {};
+    }
 
     // Exactly dst.size() bytes, or "Unexpected length of input".
-    BorshResult<void> read_exact(std::span<std::uint8_t> dst) {
+    KEINSTR_BORSH_HOT BorshResult<void> read_exact(std::span<std::uint8_t> dst) {
         const std::size_t n = dst.size();
-        if (static_cast<std::size_t>(end_ - cur_) >= n) {
+        if (static_cast<std::size_t>(end_ - cur_) >= n) [[likely]] {
             if (n) std::memcpy(dst.data(), cur_, n);
             cur_ += n;
-            consumed_ += n;
             return {};
         }
         return read_exact_slow(dst.data(), n);
@@ -317,8 +414,14 @@ public:
     template <class Set = void, class F>
     auto set(F&& read_elem);
 
+    // The bytes in hand (see buffered()). A caller may parse a record from them directly,
+    // checking their end itself, then consume() the bytes it used; if it meets something
+    // it does not take there, it consumes nothing and reads the record the ordinary way.
+    std::span<const std::uint8_t> in_hand() const noexcept { return {cur_, static_cast<std::size_t>(end_ - cur_)}; }
+    void consume(std::size_t used) noexcept { cur_ += used; }
+
     // Bytes consumed by reads so far.
-    std::uint64_t position() const noexcept { return consumed_; }
+    std::uint64_t position() const noexcept { return base_ + static_cast<std::uint64_t>(cur_ - origin_); }
 
     // Bytes that can be read without asking the source: all that is left of a span, or
     // what the buffer still holds of a source's data. These bytes are known to exist,
@@ -326,29 +429,41 @@ public:
     std::size_t buffered() const noexcept { return static_cast<std::size_t>(end_ - cur_); }
 
 private:
+    // A little-endian integer (or a byte array) of the size of T.
     template <class T>
-    BorshResult<T> get_le() {
-        std::uint8_t b[sizeof(T)];
-        if (static_cast<std::size_t>(end_ - cur_) >= sizeof(T)) {
-            std::memcpy(b, cur_, sizeof(T));
+    KEINSTR_BORSH_HOT BorshResult<T> get_le() {
+        if (static_cast<std::size_t>(end_ - cur_) >= sizeof(T)) [[likely]] {
+            T v;
+            std::memcpy(&v, cur_, sizeof(T));
             cur_ += sizeof(T);
-            consumed_ += sizeof(T);
-        } else if (auto r = read_exact_slow(b, sizeof(T)); !r) {
-            return std::unexpected(std::move(r.error()));
+            if constexpr (std::is_integral_v<T> && std::endian::native != std::endian::little) v = std::byteswap(v);
+            return v;
         }
-        T v = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(b[i]) << (8 * i));
+        return get_slow<T>();
+    }
+    // The same once the buffer holds too few bytes: pulls more from the source.
+    template <class T>
+    [[gnu::noinline]] BorshResult<T> get_slow() {
+        T v;
+        if (auto r = read_exact_slow(reinterpret_cast<std::uint8_t*>(&v), sizeof(T)); !r)
+            return std::unexpected(std::move(r.error()));
+        if constexpr (std::is_integral_v<T> && std::endian::native != std::endian::little) v = std::byteswap(v);
         return v;
     }
+    BorshResult<bool> boolean_slow();
+    BorshResult<std::uint8_t> tag_slow(std::uint8_t variant_count);
     BorshResult<void> read_exact_slow(std::uint8_t* dst, std::size_t n);
     // Refills the buffer from the source; false at the end of the data.
     BorshResult<bool> refill();
 
     const std::uint8_t* cur_ = nullptr;
     const std::uint8_t* end_ = nullptr;
+    // Start of the bytes in hand (the span, or the buffer as last filled) and the bytes
+    // consumed before them: position() counts from these, so reads need not.
+    const std::uint8_t* origin_ = nullptr;
+    std::uint64_t base_ = 0;
     ByteSource source_;
     std::vector<std::uint8_t> buffer_;  // source mode only
-    std::uint64_t consumed_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------

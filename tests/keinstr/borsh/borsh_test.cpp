@@ -139,6 +139,7 @@ TEST(Borsh, SampleLayout) {
     Bytes sunk;
     std::size_t calls = 0;
     BorshWriter sw([&](std::span<const std::uint8_t> chunk) -> BorshResult<void> {
+        EXPECT_LE(chunk.size(), 7u);  // never more than the buffer holds
         sunk.insert(sunk.end(), chunk.begin(), chunk.end());
         ++calls;
         return {};
@@ -276,6 +277,22 @@ TEST(Borsh, BigIntegerForms) {
         EXPECT_EQ(out, expected) << c.value;
         BorshReader r(out);
         EXPECT_EQ(r.bigint(), c.value) << c.value;
+        // Read in place, from bytes at hand and from bytes pulled one at a time.
+        for (const std::size_t chunk : {out.size(), std::size_t{1}}) {
+            BorshReader in_place(chunked_source(out, chunk), 16);
+            BigInt value = 99;
+            ASSERT_TRUE(in_place.bigint(value)) << c.value;
+            EXPECT_EQ(value, c.value);
+            EXPECT_EQ(in_place.position(), out.size());
+        }
+        // The 64-bit view holds exactly the values that fit.
+        const bool fits = c.value >= std::numeric_limits<std::int64_t>::min() &&
+                          c.value <= std::numeric_limits<std::int64_t>::max();
+        const auto small = bigint_to_i64(c.value);
+        ASSERT_EQ(small.has_value(), fits) << c.value;
+        if (fits) {
+            EXPECT_EQ(BigInt(*small), c.value);
+        }
     }
 
     // Redundant sign bytes and the empty form are accepted.
@@ -298,7 +315,20 @@ TEST(Borsh, BigIntegerForms) {
     for (const auto& c : reads) {
         BorshReader r(c.in);
         EXPECT_EQ(r.bigint(), c.value);
+        BorshReader in_place(c.in);
+        BigInt value = 99;
+        ASSERT_TRUE(in_place.bigint(value));
+        EXPECT_EQ(value, c.value);
         EXPECT_EQ(r.position(), c.in.size());
+    }
+    // A short input fails as the value-returning reader does and leaves the target as it was.
+    for (const Bytes& cut : {Bytes{2, 0, 0}, Bytes{3, 0, 0, 0, 1, 2}, Bytes{20, 0, 0, 0, 1}}) {
+        BorshReader r(cut);
+        BigInt value = 99;
+        auto res = r.bigint(value);
+        ASSERT_FALSE(res);
+        EXPECT_EQ(res.error(), BorshError::unexpected_length());
+        EXPECT_EQ(value, 99);
     }
 }
 
