@@ -1,8 +1,11 @@
 #include "keinstr/modules/parser/lexer.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -11,6 +14,10 @@
 #include "keinstr/modules/parser/numeral.hpp"
 #include "keinstr/utils/debug_str.hpp"
 #include "keinstr/utils/unicode_tables.hpp"
+
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
 
 namespace keinstr {
 
@@ -41,22 +48,179 @@ constexpr std::array<std::uint8_t, 256> kAscii = make_ascii_classes();
 
 inline std::uint8_t cls(char c) noexcept { return kAscii[static_cast<unsigned char>(c)]; }
 inline bool is_ascii(char c) noexcept { return static_cast<unsigned char>(c) < 0x80; }
+inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// The token rule a token's first byte selects. Digits always begin a numeral (a
+// numeral is tried before a word, and a run of digits is one); a sign may. A
+// word begins with an ASCII identifier character (`Word`), a "!" (`MetaWord`)
+// or, possibly, a non-ASCII character (`OtherWord`). Other ASCII bytes start no
+// token at all.
+enum class Start : std::uint8_t { None, Word, MetaWord, OtherWord, Numeral, Punct, Newline, Register, String };
+
+constexpr std::array<Start, 256> make_starts() {
+    std::array<Start, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const std::uint8_t k = kAscii[c];
+        if (k & kNumeralStart)
+            t[c] = Start::Numeral;
+        else if (k & kIdent)
+            t[c] = Start::Word;
+        else if (c >= 0x80)
+            t[c] = Start::OtherWord;
+    }
+    for (int c : {'(', ')', '{', '}', '[', ']', '<', '>', ',', ':', '='}) t[c] = Start::Punct;
+    t['\n'] = Start::Newline;
+    t['%'] = Start::Register;
+    t['"'] = Start::String;
+    t['!'] = Start::MetaWord;
+    return t;
+}
+constexpr std::array<Start, 256> kStarts = make_starts();
+
+constexpr std::array<TokenDiscriminants, 256> make_punct_kinds() {
+    std::array<TokenDiscriminants, 256> t{};
+    t['('] = TokenDiscriminants::LParen;
+    t[')'] = TokenDiscriminants::RParen;
+    t['{'] = TokenDiscriminants::LBrace;
+    t['}'] = TokenDiscriminants::RBrace;
+    t['['] = TokenDiscriminants::LBracket;
+    t[']'] = TokenDiscriminants::RBracket;
+    t['<'] = TokenDiscriminants::LAngle;
+    t['>'] = TokenDiscriminants::RAngle;
+    t[','] = TokenDiscriminants::Comma;
+    t[':'] = TokenDiscriminants::Colon;
+    t['='] = TokenDiscriminants::Equals;
+    return t;
+}
+constexpr std::array<TokenDiscriminants, 256> kPunctKinds = make_punct_kinds();
+
+// --- bytes in words -------------------------------------------------------------------
+
+// The eight bytes at p (all must lie in the source), first byte lowest.
+inline std::uint64_t load8(const char* p) noexcept {
+    std::uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
+    return x;
+}
+
+// Up to eight bytes at p, first byte lowest, zero above the `k` bytes read;
+// reads no byte at or past `limit`.
+[[gnu::always_inline]] inline std::uint64_t load_upto8(const char* p, std::size_t k, const char* limit) noexcept {
+    if (k > 8) k = 8;
+    if (limit - p >= 8) {
+        const std::uint64_t x = load8(p);
+        return k == 8 ? x : x & ((std::uint64_t{1} << (8 * k)) - 1);
+    }
+    std::uint64_t x = 0;
+    for (std::size_t i = 0; i < k; ++i) x |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    return x;
+}
+
+// Sixteen source bytes, tested all at once: each test gives a mask with bit i
+// set for byte i. Identifier runs are measured a block at a time while sixteen
+// bytes remain.
+#if defined(__SSE2__) && defined(__x86_64__)
+class Block16 {
+public:
+    explicit Block16(const char* p) noexcept : v_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) {}
+
+    // ASCII letters, digits and "_". Each range test moves its range to the
+    // bottom of the signed bytes, so one comparison bounds it on both sides.
+    unsigned ident() const noexcept {
+        const __m128i lower = _mm_or_si128(v_, _mm_set1_epi8(0x20));
+        const __m128i alpha = _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                                             _mm_set1_epi8(static_cast<char>(-0x80 + 26)));
+        const __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(v_, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+                                             _mm_set1_epi8(static_cast<char>(-0x80 + 10)));
+        const __m128i under = _mm_cmpeq_epi8(v_, _mm_set1_epi8('_'));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(alpha, digit), under)));
+    }
+    unsigned equal(char c) const noexcept {
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v_, _mm_set1_epi8(c))));
+    }
+    // Bytes of 0x80 and above.
+    unsigned high() const noexcept { return static_cast<unsigned>(_mm_movemask_epi8(v_)); }
+
+private:
+    __m128i v_;
+};
+#else
+// The same tests on two 64-bit words: each per-byte test leaves its answer in
+// the byte's high bit. Bytes are tested on their low seven bits, so no test
+// carries into the next byte.
+class Block16 {
+public:
+    explicit Block16(const char* p) noexcept : lo_(load8(p)), hi_(load8(p + 8)) {}
+
+    unsigned ident() const noexcept { return mask(ident8(lo_)) | mask(ident8(hi_)) << 8; }
+    unsigned equal(char c) const noexcept {
+        return mask(equal8(lo_, static_cast<unsigned char>(c))) | mask(equal8(hi_, static_cast<unsigned char>(c))) << 8;
+    }
+    unsigned high() const noexcept { return mask(lo_ & kHighs) | mask(hi_ & kHighs) << 8; }
+
+private:
+    static constexpr std::uint64_t kOnes = 0x0101'0101'0101'0101ull;
+    static constexpr std::uint64_t kHighs = 0x8080'8080'8080'8080ull;
+
+    // Bytes (below 0x80) in [lo, hi].
+    static std::uint64_t in(std::uint64_t x, unsigned lo, unsigned hi) noexcept {
+        return (x + kOnes * (0x80 - lo)) & ~(x + kOnes * (0x7F - hi)) & kHighs;
+    }
+    static std::uint64_t equal8(std::uint64_t x, unsigned c) noexcept {
+        const std::uint64_t y = x ^ (kOnes * c);
+        return ~(((y & ~kHighs) + ~kHighs) | y) & kHighs;
+    }
+    static std::uint64_t ident8(std::uint64_t x) noexcept {
+        const std::uint64_t low = x & ~kHighs;
+        const std::uint64_t ok = in(low | kOnes * 0x20, 'a', 'z') | in(low, '0', '9') | equal8(x, '_');
+        return ok & ~x;  // not the bytes of 0x80 and above
+    }
+    // High bits of the eight bytes, gathered into bits 0 to 7.
+    static unsigned mask(std::uint64_t highs) noexcept {
+        return static_cast<unsigned>(((highs >> 7) * 0x0102'0408'1020'4080ull) >> 56);
+    }
+
+    std::uint64_t lo_, hi_;
+};
+#endif
 
 // --- word classification table -----------------------------------------------------
 
-enum class WordKind : std::uint8_t { Import, Void, Visibility, CallingConvention, InstrOp, TerminatorOp, FType, Ordering };
-
-struct WordEntry {
-    std::string_view word;
-    WordKind kind{};
-    std::uint8_t value = 0;
+enum class WordKind : std::uint8_t {
+    Import,
+    Void,
+    Visibility,
+    CallingConvention,
+    InstrOp,
+    TerminatorOp,
+    FType,
+    Ordering,
+    IntegerType,
 };
 
-// The reserved words of fixed spelling, by hash with linear probing. Words that
-// are longer than every reserved word are never looked up.
+// A word as the table compares it: its bytes in three 8-byte parts, zero past
+// the word's end, and its length.
+struct WordKey {
+    std::uint64_t part[3] = {0, 0, 0};
+    std::size_t len = 0;
+};
+
+struct alignas(32) WordEntry {
+    std::uint64_t part[3] = {0, 0, 0};
+    std::uint8_t len = 0;  // 0: an empty slot
+    WordKind kind{};
+    std::uint8_t value = 0;  // the enumeration value, or the integer type's width
+    std::uint8_t plain = 0;  // index of the word's token in `WordTable::plain_`
+};
+
+// The words of fixed spelling and meaning, by hash with linear probing: the
+// reserved words, and the usual integer types (which mean the same as any
+// other "i" and digits, without the digits' conversion). Words that are longer
+// than every such word are never looked up.
 class WordTable {
 public:
-    static constexpr std::size_t kSlots = 256;
+    static constexpr std::size_t kMaxLen = 24;
 
     WordTable() {
         add("import", WordKind::Import, 0);
@@ -71,44 +235,100 @@ public:
             add(ftype_text(f), WordKind::FType, i);
         }
         for (MemoryOrdering o : enum_values<MemoryOrdering>) add(word(o), WordKind::Ordering, enum_index(o));
+        // Last: a reserved word of the same spelling would be classified first.
+        for (std::uint32_t bits : {1, 8, 16, 32, 64, 128}) add(fmt::format("i{}", bits), WordKind::IntegerType, bits);
     }
 
-    const WordEntry* find(std::string_view w) const noexcept {
-        if (w.size() > kMaxLen || w.empty() || !(first_by_len_[w.size()] & bit(w[0]))) return nullptr;
-        for (std::size_t i = hash(w);; i = (i + 1) % kSlots) {
+    // The key of the `len` bytes at p (0 < len <= kMaxLen), of which `available`
+    // may be read.
+    [[gnu::always_inline]] static WordKey key(const char* p, std::size_t len, std::size_t available) noexcept {
+        WordKey k;
+        k.len = len;
+        if (available >= 8) {
+            k.part[0] = low_bytes(load8(p), len);
+        } else {
+            k.part[0] = load_upto8(p, len, p + available);
+        }
+        if (len > 8) {
+            k.part[1] = load_upto8(p + 8, len - 8, p + available);
+            if (len > 16) k.part[2] = load_upto8(p + 16, len - 16, p + available);
+        }
+        return k;
+    }
+
+    [[gnu::always_inline]] const WordEntry* find(const WordKey& k) const noexcept {
+        // An empty slot has no bytes, and a word at least one: it fails the
+        // first comparison.
+        for (std::size_t i = slot(k);; i = (i + 1) & (kSlots - 1)) {
             const WordEntry& e = slots_[i];
-            if (e.word.empty()) return nullptr;
-            if (e.word == w) return &e;
+            if (e.part[0] == k.part[0] && e.len == k.len && e.part[1] == k.part[1] && e.part[2] == k.part[2])
+                return &e;
+            if (e.len == 0) return nullptr;
         }
     }
+
+    // The token of an entry's word written alone: without variants, and
+    // without a "!" that is not part of the word. An `InstrOp` token still
+    // needs its (empty) variant list.
+    const Token& plain(const WordEntry& e) const noexcept { return plain_[e.plain]; }
 
 private:
-    // Reserved words differ early, late or in length; mixing those is enough.
-    static std::size_t hash(std::string_view w) noexcept {
-        const auto b = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(w[i])); };
-        const std::uint32_t h = static_cast<std::uint32_t>(w.size()) * 0x9E3779B1u ^ b(0) * 0x85EBCA77u ^
-                                b(w.size() - 1) * 0xC2B2AE3Du ^ b(w.size() / 2) * 0x27D4EB2Fu ^
-                                b(w.size() > 1 ? 1 : 0) * 0x165667B1u;
-        return (h ^ (h >> 16)) % kSlots;
+    // The first `k` bytes of x (0 < k), zero above them.
+    [[gnu::always_inline]] static std::uint64_t low_bytes(std::uint64_t x, std::size_t k) noexcept {
+        return k >= 8 ? x : x & (~std::uint64_t{0} >> (64 - 8 * k));
     }
 
-    // Bit of a word's first byte in `first_by_len_` (bytes fold onto 64 bits).
-    static std::uint64_t bit(char c) noexcept { return std::uint64_t{1} << (static_cast<unsigned char>(c) & 63); }
+    static constexpr std::size_t kSlotBits = 9;
+    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
 
-    void add(std::string_view w, WordKind k, std::size_t value) {
-        if (w.empty() || w.size() > kMaxLen) throw std::logic_error("reserved word of unexpected length");
-        first_by_len_[w.size()] |= bit(w[0]);
-        std::size_t i = hash(w);
-        while (!slots_[i].word.empty()) {
-            if (slots_[i].word == w) return;  // the first classification step that takes a word wins
-            i = (i + 1) % kSlots;
+    // Multiplicative hashing: the top bits of the product depend on every
+    // byte. Most words fit the first part, which keeps the hash short.
+    [[gnu::always_inline]] static std::size_t slot(const WordKey& k) noexcept {
+        std::uint64_t h = k.part[0] ^ k.len;
+        if (k.len > 8) h ^= k.part[1] * 0xC2B2'AE3D'27D4'EB4Full ^ k.part[2] * 0x1656'67B1'9E37'79F9ull;
+        return static_cast<std::size_t>((h * 0x9E37'79B9'7F4A'7C15ull) >> (64 - kSlotBits));
+    }
+
+    static Token plain_token(WordKind kind, std::size_t value) {
+        switch (kind) {
+            case WordKind::Import: return Token::simple(TokenDiscriminants::Import);
+            case WordKind::Void: return Token::simple(TokenDiscriminants::Void);
+            case WordKind::Visibility: return Token::visibility(static_cast<Visibility>(value));
+            case WordKind::CallingConvention:
+                return Token::calling_convention(CallingConvention(static_cast<CallingConventionKind>(value)));
+            case WordKind::InstrOp: return Token::instr_op(static_cast<KeInstrOp>(value));
+            case WordKind::TerminatorOp: return Token::terminator_op(static_cast<KeTerminatorOp>(value));
+            case WordKind::FType: return Token::ftype(static_cast<FType>(value));
+            case WordKind::Ordering: return Token::ordering(static_cast<MemoryOrdering>(value));
+            case WordKind::IntegerType: return Token::itype(static_cast<std::uint32_t>(value));
         }
-        slots_[i] = WordEntry{w, k, static_cast<std::uint8_t>(value)};
+        throw std::logic_error("unknown word kind");
     }
 
-    static constexpr std::size_t kMaxLen = 24;
+    void add(std::string_view w, WordKind kind, std::size_t value) {
+        if (w.empty() || w.size() > kMaxLen) throw std::logic_error("reserved word of unexpected length");
+        const WordKey k = key(w.data(), w.size(), w.size());
+        std::size_t i = slot(k);
+        while (slots_[i].len != 0) {
+            const WordEntry& e = slots_[i];
+            if (e.len == k.len && std::equal(std::begin(k.part), std::end(k.part), e.part))
+                return;  // the first classification step that takes a word wins
+            i = (i + 1) & (kSlots - 1);
+        }
+        if (words_ == plain_.size()) throw std::logic_error("too many reserved words");
+        if (value > 0xFF) throw std::logic_error("reserved word of unexpected value");
+        WordEntry& e = slots_[i];
+        std::copy(std::begin(k.part), std::end(k.part), e.part);
+        e.len = static_cast<std::uint8_t>(k.len);
+        e.kind = kind;
+        e.value = static_cast<std::uint8_t>(value);
+        e.plain = static_cast<std::uint8_t>(words_);
+        plain_[words_++] = plain_token(kind, value);
+    }
+
     std::array<WordEntry, kSlots> slots_{};
-    std::array<std::uint64_t, kMaxLen + 1> first_by_len_{};
+    std::array<Token, 256> plain_{};
+    std::size_t words_ = 0;
 };
 
 const WordTable& word_table() {
@@ -118,32 +338,47 @@ const WordTable& word_table() {
 
 // --- the scanner --------------------------------------------------------------------
 
+// Returned by token rules that do not match.
+constexpr std::size_t kNoToken = static_cast<std::size_t>(-1);
+
 class Scanner {
 public:
-    Scanner(std::string_view src, TokenStore& store) : s_(src), words_(word_table()), store_(&store) {}
+    Scanner(std::string_view src, TokenStore& store)
+        : s_(src), words_(word_table()), store_(&store), pos_(skip_spacing(0)) {}
 
-    // The next token of the run into `slot` and its span into `span`; false when
-    // the run has ended (at the end of the source, or at a character that
-    // starts no token, whose finding is then recorded).
-    bool next(Token& slot, Span& span) {
-        if (pos_ >= s_.size() || stopped_) return false;
-        const std::size_t begin = pos_;
-        const std::size_t p = skip_spacing(pos_);
-        std::size_t q = 0;
-        slot_ = &slot;
-        if (!token(p, q)) {
-            // The attempt gives back its spacing; the source is not at its end.
-            errors_.push_back(syntax_error(begin));
-            stopped_ = true;
-            return false;
+    // Lexes up to `cap` further tokens into `out` (and, when `kSpans`, their
+    // spans into `spans`); how many. Fewer than asked only when the run has
+    // ended: at the end of the source, or at a character that starts no token,
+    // whose finding is then recorded.
+    template <bool kSpans>
+    std::size_t fill(Token* out, Span* spans, std::size_t cap) {
+        if (stopped_) return 0;
+        const std::size_t n = size();
+        // Each token's span begins where the previous one ended; only the first
+        // token has spacing before it, which the constructor skipped.
+        std::size_t start = start_;
+        std::size_t p = pos_;
+        std::size_t count = 0;
+        while (count < cap) {
+            if (p >= n) {
+                // Spacing alone is read only together with a token.
+                if (start < n) fail(start);
+                break;
+            }
+            const std::size_t e = token(p, out[count]);
+            if (e == kNoToken) {
+                fail(start);
+                break;
+            }
+            if constexpr (kSpans) spans[count] = Span{start, e};
+            ++count;
+            start = p = e;
         }
-        pos_ = skip_spacing(q);
-        span = Span{begin, pos_};
-        return true;
+        start_ = start;
+        pos_ = p;
+        return count;
     }
 
-    // True when the run ended before the end of the source.
-    bool stopped() const noexcept { return stopped_; }
     std::vector<LexError> take_errors() noexcept { return std::move(errors_); }
 
     LexOutput run(TokenList list) {
@@ -153,13 +388,17 @@ public:
         list.tokens.reserve(estimate);
         list.spans.reserve(estimate);
         for (;;) {
-            Token& slot = list.tokens.emplace_back();
-            Span span;
-            if (!next(slot, span)) {
-                list.tokens.pop_back();
-                break;
-            }
-            list.spans.push_back(span);
+            // Batches fill the reserved room, and grow the lists beyond it
+            // only once it is full (the estimate was short).
+            const std::size_t have = list.tokens.size();
+            std::size_t room = std::min<std::size_t>(list.tokens.capacity() - have, 4096);
+            if (room == 0) room = 4096;
+            list.tokens.resize(have + room);
+            list.spans.resize(have + room);
+            const std::size_t got = fill<true>(list.tokens.data() + have, list.spans.data() + have, room);
+            list.tokens.resize(have + got);
+            list.spans.resize(have + got);
+            if (got < room) break;
         }
         if (stopped_) return LexOutput{std::nullopt, std::move(errors_)};
         return LexOutput{std::move(list), std::move(errors_)};
@@ -167,6 +406,13 @@ public:
 
 private:
     std::size_t size() const noexcept { return s_.size(); }
+
+    // The attempt that began at `begin` (before its spacing) matched no token:
+    // the run ends with its finding.
+    [[gnu::noinline, gnu::cold]] void fail(std::size_t begin) {
+        errors_.push_back(syntax_error(begin));
+        stopped_ = true;
+    }
 
     // Decodes the character at p; `len` receives its byte length.
     char32_t decode_at(std::size_t p, std::size_t& len) const noexcept {
@@ -177,8 +423,8 @@ private:
     }
 
     // Blanks and comments from p. Between tokens there is mostly nothing or a
-    // single space: those are settled here, the rest out of line.
-    std::size_t skip_spacing(std::size_t p) const noexcept {
+    // few spaces: those are settled here, the rest out of line.
+    [[gnu::always_inline]] std::size_t skip_spacing(std::size_t p) const noexcept {
         const char* d = s_.data();
         const std::size_t n = size();
         if (p >= n || !(cls(d[p]) & kMaySpace)) return p;
@@ -217,9 +463,26 @@ private:
         return p;
     }
 
-    // Identifier characters (and "." when `dots`) from p. ASCII runs stay in
-    // this loop; other characters are decoded out of line.
-    std::size_t scan_ident(std::size_t p, bool dots = false) const noexcept {
+    // Identifier characters (and "." when `dots`) from p: a block at a time
+    // while ASCII, the rest of the source and other characters one at a time.
+    [[gnu::always_inline]] std::size_t scan_ident(std::size_t p, bool dots = false) const noexcept {
+        const char* d = s_.data();
+        const std::size_t n = size();
+        while (n - p >= 16) {
+            const Block16 b(d + p);
+            const unsigned stops = ~(b.ident() | (dots ? b.equal('.') : 0u)) & 0xFFFFu;
+            if (stops == 0) {
+                p += 16;
+                continue;
+            }
+            p += static_cast<std::size_t>(std::countr_zero(stops));
+            if (!(b.high() & stops & (0u - stops))) return p;
+            break;  // at a non-ASCII byte
+        }
+        return scan_ident_tail(p, dots);
+    }
+
+    [[gnu::noinline]] std::size_t scan_ident_tail(std::size_t p, bool dots) const noexcept {
         const std::uint8_t mask = dots ? (kIdent | kDot) : kIdent;
         const char* d = s_.data();
         const std::size_t n = size();
@@ -247,180 +510,262 @@ private:
         return p;
     }
 
-    // The token of the rule that matched, written into the slot `run` opened.
-    void push(Token t) { *slot_ = t; }
+    // The source text [p, q) (p <= q <= size()).
+    std::string_view text(std::size_t p, std::size_t q) const noexcept { return {s_.data() + p, q - p}; }
+
+    bool all_digits(std::size_t p, std::size_t q) const noexcept {
+        for (; p < q; ++p)
+            if (!is_digit(s_[p])) return false;
+        return true;
+    }
 
     void record(std::size_t start, std::size_t end, std::string message) {
         errors_.push_back(LexError{Span{start, end}, std::move(message)});
     }
 
-    // One token rule at p; on success pushes the token and sets q to its end.
-    bool token(std::size_t p, std::size_t& q) {
-        if (p >= size()) return false;
-        const char c = s_[p];
-        if (cls(c) & kNumeralStart) {
-            if (auto m = match_numeral(s_, p)) {
-                numeral(p, *m);
-                q = m->end;
-                return true;
-            }
-            if (c == '+' || c == '-') return false;
+    // One token at p (which lies in the source) into `t`: the end of the token
+    // and the spacing after it, or kNoToken when no token rule matches. The
+    // usual kinds are told apart by tests in the order of their frequency,
+    // which the processor predicts better than one jump by a table.
+    [[gnu::always_inline]] std::size_t token(std::size_t p, Token& t) {
+        const char* d = s_.data();
+        const char c = d[p];
+        const Start start = kStarts[static_cast<unsigned char>(c)];
+        if (start == Start::Punct) {
+            t = Token::simple(kPunctKinds[static_cast<unsigned char>(c)]);
+            return skip_spacing(p + 1);
         }
-        switch (c) {
-            case '"': return string_literal(p, q);
-            case '(': return simple(TokenDiscriminants::LParen, p, q);
-            case ')': return simple(TokenDiscriminants::RParen, p, q);
-            case '{': return simple(TokenDiscriminants::LBrace, p, q);
-            case '}': return simple(TokenDiscriminants::RBrace, p, q);
-            case '[': return simple(TokenDiscriminants::LBracket, p, q);
-            case ']': return simple(TokenDiscriminants::RBracket, p, q);
-            case '<': return simple(TokenDiscriminants::LAngle, p, q);
-            case '>': return simple(TokenDiscriminants::RAngle, p, q);
-            case ',': return simple(TokenDiscriminants::Comma, p, q);
-            case ':': return simple(TokenDiscriminants::Colon, p, q);
-            case '=': return simple(TokenDiscriminants::Equals, p, q);
-            case '\n': q = newline_run(p); return true;
-            case '%': {
-                q = scan_ident(p + 1, true);
-                push(Token::register_name(s_.substr(p + 1, q - p - 1)));
-                return true;
-            }
-            default: return word(p, q);
+        if (start == Start::Word) return skip_spacing(plain_word(p, t));
+        if (start == Start::Register) {
+            const std::size_t q = scan_ident(p + 1, true);
+            t = Token::register_name(text(p + 1, q));
+            return skip_spacing(q);
         }
+        if (start == Start::Newline) {
+            t = Token::simple(TokenDiscriminants::Newline);
+            return newline_run(p);
+        }
+        if (start == Start::Numeral) {
+            const std::size_t q = numeral(p, t);
+            return q == kNoToken ? q : skip_spacing(q);
+        }
+        return rare_token(p, start, t);
     }
 
-    bool simple(TokenDiscriminants k, std::size_t p, std::size_t& q) {
-        push(Token::simple(k));
-        q = p + 1;
-        return true;
+    // Meta words, words that begin with a non-ASCII character, and string
+    // literals; no token at a byte that starts none.
+    std::size_t rare_token(std::size_t p, Start start, Token& t) {
+        std::size_t q = kNoToken;
+        switch (start) {
+            case Start::MetaWord: q = word(p, p + 1, t); break;
+            case Start::OtherWord: q = word(p, p, t); break;
+            case Start::String: q = string_literal(p, t); break;
+            default: break;
+        }
+        return q == kNoToken ? q : skip_spacing(q);
     }
 
     // One or more of (spacing, line feed, spacing), starting at a line feed.
-    std::size_t newline_run(std::size_t p) {
+    // Indentation by spaces is skipped here, other spacing out of line.
+    std::size_t newline_run(std::size_t p) const noexcept {
+        const char* d = s_.data();
+        const std::size_t n = size();
         std::size_t q = p + 1;
         for (;;) {
-            const std::size_t r = skip_spacing(q);
-            if (r < size() && s_[r] == '\n') {
-                q = r + 1;
-            } else {
-                q = r;
-                break;
-            }
+            while (q < n && d[q] == ' ') ++q;
+            if (q < n && (cls(d[q]) & kMaySpace)) q = skip_spacing_run(q);
+            if (q >= n || d[q] != '\n') return q;
+            ++q;
         }
-        push(Token::simple(TokenDiscriminants::Newline));
-        return q;
     }
 
-    void numeral(std::size_t p, const NumeralMatch& m) {
-        const std::string_view literal = s_.substr(p, m.end - p);
+    // A numeral at p (a digit or a sign). A decimal integer of at most 18
+    // digits that no letter, digit, "_" or "." follows is converted here; every
+    // other literal, and a sign without digits, goes to the general rules.
+    [[gnu::always_inline]] std::size_t numeral(std::size_t p, Token& t) {
+        const char* d = s_.data();
+        const std::size_t n = size();
+        const std::size_t first = p + (d[p] == '+' || d[p] == '-');
+        std::size_t e = first;
+        std::uint64_t v = 0;
+        while (e < n && e - first < 19 && is_digit(d[e])) {
+            v = v * 10 + static_cast<std::uint64_t>(d[e] - '0');
+            ++e;
+        }
+        if (e > first && e - first <= 18 && (e >= n || !(cls(d[e]) & (kIdent | kDot)))) {
+            const auto value = static_cast<std::int64_t>(v);
+            t = Token::number(d[p] == '-' ? -value : value);
+            return e;
+        }
+        return general_numeral(p, t);
+    }
+
+    [[gnu::noinline]] std::size_t general_numeral(std::size_t p, Token& t) {
+        const std::optional<NumeralMatch> m = match_numeral(s_, p);
+        if (!m) return kNoToken;
+        const std::string_view literal = s_.substr(p, m->end - p);
         std::optional<std::string> error;
-        push(numeral_token(literal, m.form, *store_, error));
-        if (error) record(p, m.end, std::move(*error));
+        t = numeral_token(literal, m->form, *store_, error);
+        if (error) record(p, m->end, std::move(*error));
+        return m->end;
     }
 
-    bool string_literal(std::size_t p, std::size_t& q) {
+    [[gnu::noinline]] std::size_t string_literal(std::size_t p, Token& t) {
         std::size_t i = p + 1;
         // Fast path: no escape before the closing quote.
         while (i < size() && s_[i] != '"' && s_[i] != '\\') ++i;
-        if (i >= size()) return false;
+        if (i >= size()) return kNoToken;
         if (s_[i] == '"') {
-            push(Token::string_literal(s_.substr(p + 1, i - p - 1)));
-            q = i + 1;
-            return true;
+            t = Token::string_literal(s_.substr(p + 1, i - p - 1));
+            return i + 1;
         }
-        std::string text(s_.substr(p + 1, i - p - 1));
+        std::string resolved(s_.substr(p + 1, i - p - 1));
         while (i < size()) {
             const char c = s_[i];
             if (c == '"') {
-                push(store_->string_literal(std::move(text)));
-                q = i + 1;
-                return true;
+                t = store_->string_literal(std::move(resolved));
+                return i + 1;
             }
             if (c != '\\') {
-                text += c;
+                resolved += c;
                 ++i;
                 continue;
             }
-            if (i + 1 >= size()) return false;
+            if (i + 1 >= size()) return kNoToken;
             const char e = s_[i + 1];
             if (is_ascii(e)) {
-                text += e == 't' ? '\t' : e == 'r' ? '\r' : e == 'n' ? '\n' : e;
+                resolved += e == 't' ? '\t' : e == 'r' ? '\r' : e == 'n' ? '\n' : e;
                 i += 2;
             } else {
                 std::size_t len = 0;
                 decode_at(i + 1, len);
-                text.append(s_.substr(i + 1, len));
+                resolved.append(s_.substr(i + 1, len));
                 i += 1 + len;
             }
         }
-        return false;
+        return kNoToken;
     }
 
-    bool word(std::size_t p, std::size_t& q) {
-        std::size_t h = p;
-        if (s_[h] == '!') ++h;
-        const std::size_t head_start = h;
-        h = scan_ident(h);
-        if (h == head_start) return false;
-        const std::size_t head_end = h;
-        while (h < size() && s_[h] == '.') h = scan_ident(h + 1);
-        classify(p, head_end, h);
-        q = h;
-        return true;
+    // A word at p: an optional "!", identifier characters from `head_start`
+    // (after the "!"), then its variant list (every "." and identifier
+    // character that follows).
+    [[gnu::always_inline]] std::size_t word(std::size_t p, std::size_t head_start, Token& t) {
+        const std::size_t head_end = scan_ident(head_start);
+        if (head_end == head_start) return kNoToken;
+        std::size_t end = head_end;
+        if (end < size() && s_[end] == '.') end = scan_ident(end + 1, true);
+        classify(p, head_end, end, t);
+        return end;
+    }
+
+    // A word at p without "!" (so p holds an identifier character). One block
+    // settles a word that is ASCII and ends within it: the head ends at the
+    // first ".", the variant list at the first byte that is neither "." nor an
+    // identifier character.
+    [[gnu::always_inline]] std::size_t plain_word(std::size_t p, Token& t) {
+        if (size() - p >= 16) {
+            const Block16 b(s_.data() + p);
+            const unsigned dots = b.equal('.');
+            const unsigned stops = ~(b.ident() | dots) & 0xFFFFu;
+            const unsigned first_stop = stops & (0u - stops);
+            if (stops != 0 && !(b.high() & first_stop)) {
+                const unsigned head_dots = dots & (first_stop - 1);
+                const std::size_t end = p + static_cast<std::size_t>(std::countr_zero(stops));
+                const std::size_t head_end =
+                    head_dots ? p + static_cast<std::size_t>(std::countr_zero(head_dots)) : end;
+                classify(p, head_end, end, t);
+                return end;
+            }
+        }
+        return word(p, p, t);  // matches: p holds an identifier character
     }
 
     // Word classification: the word is [p, head_end) with its "!", the variant
     // list [head_end, end).
-    void classify(std::size_t p, std::size_t head_end, std::size_t end) {
-        const std::string_view w = s_.substr(p, head_end - p);
-        const std::string_view variants = s_.substr(head_end, end - head_end);
-        const bool has_variants = !variants.empty();
-        const bool bang = w[0] == '!';
-        const WordEntry* e = words_.find(w);
-        const WordKind k = e ? e->kind : WordKind::Import;
-        const auto variant_error = [&](std::string_view what) {
-            if (has_variants)
-                record(p, end, fmt::format("{} '{}' does not take any variants, but variants were provided", what, w));
-        };
-
-        if (!bang) {
-            if (e && !has_variants && k == WordKind::Import) return push(Token::simple(TokenDiscriminants::Import));
-            if (e && !has_variants && k == WordKind::Void) return push(Token::simple(TokenDiscriminants::Void));
-            if (e && k == WordKind::Visibility) {
-                push(Token::visibility(static_cast<Visibility>(e->value)));
-                return variant_error("visibility");
+    [[gnu::always_inline]] void classify(std::size_t p, std::size_t head_end, std::size_t end, Token& t) {
+        const char* d = s_.data();
+        const std::size_t len = head_end - p;
+        const bool has_variants = end != head_end;
+        const bool bang = d[p] == '!';
+        const WordEntry* e =
+            len <= WordTable::kMaxLen ? words_.find(WordTable::key(d + p, len, size() - p)) : nullptr;
+        if (e) {
+            if (!has_variants && !bang) {
+                if (e->kind == WordKind::InstrOp)
+                    t = Token::instr_op(static_cast<KeInstrOp>(e->value), text(head_end, end));
+                else
+                    t = words_.plain(*e);
+                return;
             }
-            if (e && k == WordKind::CallingConvention) {
-                push(Token::calling_convention(CallingConvention(static_cast<CallingConventionKind>(e->value))));
-                return variant_error("calling convention");
+            // With variants or a "!" before it, only these kinds keep their meaning.
+            switch (e->kind) {
+                case WordKind::Visibility:
+                    if (bang) break;
+                    t = Token::visibility(static_cast<Visibility>(e->value));
+                    if (has_variants) variant_error("visibility", p, head_end, end);
+                    return;
+                case WordKind::CallingConvention:
+                    if (bang) break;
+                    t = Token::calling_convention(CallingConvention(static_cast<CallingConventionKind>(e->value)));
+                    if (has_variants) variant_error("calling convention", p, head_end, end);
+                    return;
+                case WordKind::InstrOp:
+                    t = Token::instr_op(static_cast<KeInstrOp>(e->value), text(head_end, end));
+                    return;
+                case WordKind::TerminatorOp:
+                    t = Token::terminator_op(static_cast<KeTerminatorOp>(e->value));
+                    if (has_variants) variant_error("terminator operation", p, head_end, end);
+                    return;
+                default: break;
             }
-            if (!e && w.size() >= 3 && w[0] == 'c' && w[1] == 'c') {
-                if (auto cc = CallingConvention::from_str(w)) {
-                    push(Token::calling_convention(*cc));
-                    return variant_error("calling convention");
-                }
-            }
+        } else if (!bang && len >= 3 && d[p] == 'c' && d[p + 1] == 'c') {
+            if (numbered_calling_convention(p, head_end, end, t)) return;
         }
-        if (e && k == WordKind::InstrOp) return push(Token::instr_op(static_cast<KeInstrOp>(e->value), variants));
-        if (e && k == WordKind::TerminatorOp) {
-            push(Token::terminator_op(static_cast<KeTerminatorOp>(e->value)));
-            return variant_error("terminator operation");
+        if (bang) {
+            t = Token::meta_identifier(text(p + 1, end));
+        } else if (has_variants) {
+            t = Token::identifier(text(p, end));
+        } else if (d[p] == 'i' && all_digits(p + 1, head_end)) {
+            integer_type(p, end, t);
+        } else {
+            t = Token::identifier(text(p, head_end));
         }
-        if (bang) return push(Token::meta_identifier(s_.substr(p + 1, end - p - 1)));
-        if (has_variants) return push(Token::identifier(s_.substr(p, end - p)));
-        if (e && k == WordKind::FType) return push(Token::ftype(static_cast<FType>(e->value)));
-        if (e && k == WordKind::Ordering) return push(Token::ordering(static_cast<MemoryOrdering>(e->value)));
-        if (w[0] == 'i') {
-            const std::string_view digits = w.substr(1);
-            bool all_digits = true;
-            for (char c : digits) all_digits &= c >= '0' && c <= '9';
-            if (all_digits) return integer_type(p, end, w, digits);
-        }
-        push(Token::identifier(w));
     }
 
-    // "i" followed by decimal digits (possibly none).
-    void integer_type(std::size_t p, std::size_t end, std::string_view w, std::string_view digits) {
+    [[gnu::noinline]] bool numbered_calling_convention(std::size_t p, std::size_t head_end, std::size_t end,
+                                                       Token& t) {
+        const std::optional<CallingConvention> cc = CallingConvention::from_str(s_.substr(p, head_end - p));
+        if (!cc) return false;
+        t = Token::calling_convention(*cc);
+        if (end != head_end) variant_error("calling convention", p, head_end, end);
+        return true;
+    }
+
+    [[gnu::noinline, gnu::cold]] void variant_error(std::string_view what, std::size_t p, std::size_t head_end,
+                                                    std::size_t end) {
+        record(p, end,
+               fmt::format("{} '{}' does not take any variants, but variants were provided", what,
+                           s_.substr(p, head_end - p)));
+    }
+
+    // "i" followed by decimal digits (possibly none), without variants: the
+    // word is [p, end). Widths of up to nine digits are settled here.
+    [[gnu::always_inline]] void integer_type(std::size_t p, std::size_t end, Token& t) {
+        const std::string_view digits = text(p + 1, end);
+        if (!digits.empty() && digits.size() <= 9) {
+            std::uint32_t width = 0;  // below 10^9: no overflow
+            for (char c : digits) width = width * 10 + static_cast<std::uint32_t>(c - '0');
+            if (width >= 1 && width <= IType::kMaxBits) {
+                t = Token::itype(width);
+                return;
+            }
+        }
+        any_integer_type(p, end, t);
+    }
+
+    [[gnu::noinline]] void any_integer_type(std::size_t p, std::size_t end, Token& t) {
+        const std::string_view w = s_.substr(p, end - p);
+        const std::string_view digits = w.substr(1);
         const char* reason = nullptr;
         std::uint64_t width = 0;
         if (digits.empty()) reason = "cannot parse integer from empty string";
@@ -438,9 +783,10 @@ private:
                    fmt::format("cannot create IType with width {} (must be between {} and {})", width, 1,
                                IType::kMaxBits));
         } else {
-            return push(Token::itype(static_cast<std::uint32_t>(width)));
+            t = Token::itype(static_cast<std::uint32_t>(width));
+            return;
         }
-        push(Token::identifier(w));
+        t = Token::identifier(w);
     }
 
     // --- the finding that ends a run ---------------------------------------------
@@ -517,8 +863,8 @@ private:
     std::string_view s_;
     const WordTable& words_;
     TokenStore* store_ = nullptr;
-    Token* slot_ = nullptr;
-    std::size_t pos_ = 0;
+    std::size_t start_ = 0;  // where the next token's span begins
+    std::size_t pos_ = 0;    // where the next token begins: `start_` past spacing
     bool stopped_ = false;
     std::vector<LexError> errors_;
 };
@@ -559,17 +905,13 @@ IncrementalLexer::~IncrementalLexer() = default;
 
 std::size_t IncrementalLexer::next(std::span<Token> out) {
     if (!impl_) return 0;
-    Span span;
-    std::size_t n = 0;
-    while (n < out.size() && impl_->scanner.next(out[n], span)) ++n;
-    return n;
+    return impl_->scanner.fill<false>(out.data(), nullptr, out.size());
 }
 
 std::vector<LexError> IncrementalLexer::finish() {
     if (!impl_) return std::move(refused_);
-    Token token;
-    Span span;
-    while (impl_->scanner.next(token, span)) {
+    std::array<Token, 256> dropped;
+    while (impl_->scanner.fill<false>(dropped.data(), nullptr, dropped.size()) == dropped.size()) {
     }
     return impl_->scanner.take_errors();
 }
