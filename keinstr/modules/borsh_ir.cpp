@@ -121,44 +121,28 @@ Void read_value(BorshReader& r, std::pair<A, B>& out) {
 // The fewest bytes one element of a list can take in the stored form: a lower
 // bound, so that a count times it never exceeds what the count's elements need.
 template <class T>
-struct MinEncodedSize {
-    static constexpr std::size_t value = 1;  // a tag or marker at least
-};
-template <>
-struct MinEncodedSize<std::uint32_t> {
-    static constexpr std::size_t value = 4;
-};
-template <>
-struct MinEncodedSize<Name> {
-    static constexpr std::size_t value = 4;
-};
-template <>
-struct MinEncodedSize<Label> {
-    static constexpr std::size_t value = 4;
-};
-template <>
-struct MinEncodedSize<Typeref> {
-    static constexpr std::size_t value = 16;
-};
-// A tag, then a register (4 bytes), a constant (more) or a type (16).
-template <>
-struct MinEncodedSize<Operand> {
-    static constexpr std::size_t value = 5;
-};
-// A tag, then a record: every record holds an operand or a destination register.
-template <>
-struct MinEncodedSize<KeInstr> {
-    static constexpr std::size_t value = 5;
-};
-// A label, an instruction count and a terminator tag.
-template <>
-struct MinEncodedSize<BasicBlock> {
-    static constexpr std::size_t value = 9;
-};
+struct IsPair : std::false_type {};
 template <class A, class B>
-struct MinEncodedSize<std::pair<A, B>> {
-    static constexpr std::size_t value = MinEncodedSize<A>::value + MinEncodedSize<B>::value;
-};
+struct IsPair<std::pair<A, B>> : std::true_type {};
+
+template <class T>
+constexpr std::size_t min_encoded_size() {
+    if constexpr (IsPair<T>::value) {
+        return min_encoded_size<typename T::first_type>() + min_encoded_size<typename T::second_type>();
+    } else if constexpr (std::is_same_v<T, std::uint32_t> || std::is_same_v<T, Name> || std::is_same_v<T, Label>) {
+        return 4;
+    } else if constexpr (std::is_same_v<T, Typeref>) {
+        return 16;
+    } else if constexpr (std::is_same_v<T, Operand> || std::is_same_v<T, KeInstr>) {
+        // A tag, then a register (4 bytes), a constant (more) or a type (16); every
+        // instruction record holds an operand or a destination register.
+        return 5;
+    } else if constexpr (std::is_same_v<T, BasicBlock>) {
+        return 9;  // a label, an instruction count and a terminator tag
+    } else {
+        return 1;  // a tag or marker at least
+    }
+}
 
 // Reads one instruction onto the end of `out` (defined with the instruction readers).
 Void read_instruction_back(BorshReader& r, std::vector<KeInstr>& out);
@@ -179,7 +163,7 @@ Void read_value(BorshReader& r, std::vector<T>& out) {
     out.clear();
     constexpr std::size_t step = std::max<std::size_t>(1, BorshReader::kMaxListReserveBytes / sizeof(T));
     constexpr std::size_t cap = std::max<std::size_t>(step, kMaxUpFrontListBytes / sizeof(T));
-    const std::size_t fits = std::min(cap, r.buffered() / MinEncodedSize<T>::value);
+    const std::size_t fits = std::min(cap, r.buffered() / min_encoded_size<T>());
     out.reserve(std::min<std::size_t>(*count, std::max(step, fits)));
     for (std::uint32_t i = 0; i < *count; ++i) {
         if constexpr (std::is_same_v<T, KeInstr>) {
@@ -494,7 +478,7 @@ public:
     bool get(std::vector<T>& out) {
         if (!fits(4)) return false;
         const std::uint32_t count = u32();
-        if (count > static_cast<std::size_t>(end_ - p_) / MinEncodedSize<T>::value) return false;
+        if (count > static_cast<std::size_t>(end_ - p_) / min_encoded_size<T>()) return false;
         out.clear();
         out.reserve(count);
         for (std::uint32_t i = 0; i < count; ++i) {
