@@ -153,13 +153,14 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
         const std::span<const Span> spans(list.spans.data(), list.spans.size());
         state.clear();
         ModuleParse parsed = parse_with_state(tokens, state);
-        if (parsed.errors.empty() && parsed.items) {
-            // Cannot happen: both runs read the same tokens the same way.
-            parsed.errors.push_back(Finding{TokenRange{0, 0}, "the parse gave different outcomes on two runs"});
+        if (!parsed.errors.empty() || !parsed.items) {
+            log_error("Parsing errors encountered in provided source string:");
+            return std::unexpected(Error{Error::ParserErrors{to_parser_errors(parsed.errors, spans, source.size()),
+                                                             token_debug_texts(tokens)}});
         }
-        log_error("Parsing errors encountered in provided source string:");
-        return std::unexpected(Error{Error::ParserErrors{to_parser_errors(parsed.errors, spans, source.size()),
-                                                         token_debug_texts(tokens)}});
+        // The two runs read the same tokens the same way, so this run fails as
+        // well; were they ever to differ, this run is the one that counts.
+        items = std::move(parsed.items);
     }
 
     // 4. Items in source order.
