@@ -45,7 +45,7 @@ PyObject* py_ke_compile_module(PyObject*, PyObject* const* args, Py_ssize_t narg
         // The source texts are read in place; `lenders` keeps their str objects
         // alive (a log callback could replace them on the info meanwhile).
         std::vector<Ref> lenders;
-        std::optional<kecore::ModuleCompileInfo> info = extract_module_compile_info(bound[1], &lenders);
+        std::optional<kecore::ModuleCompileInfo> info = extract_module_compile_info(bound[1], lenders);
         if (!info) {
             // Only the outermost conversion error is shown, without its causes.
             raise_message(PyExc_TypeError, "Invalid ModuleCompileInfo: " + take_error_text());

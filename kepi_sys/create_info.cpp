@@ -80,7 +80,7 @@ bool extract_module_source_type(PyObject* obj, kecore::ModuleSourceType& out) {
     return true;
 }
 
-bool extract_module_source_info(PyObject* obj, kecore::ModuleSourceInfo& out, std::vector<Ref>* lenders) {
+bool extract_module_source_info(PyObject* obj, kecore::ModuleSourceInfo& out, std::vector<Ref>& lenders) {
     static AttrName source_type("source_type"), filename("filename"), data("data");
     constexpr std::string_view kRecord = "ModuleSourceInfo";
     return read_field(obj, source_type, kRecord,
@@ -97,15 +97,9 @@ bool extract_module_source_info(PyObject* obj, kecore::ModuleSourceInfo& out, st
                           return true;
                       }) &&
            read_field(obj, data, kRecord, [&](PyObject* v) {
-               if (lenders == nullptr) {
-                   std::string text;
-                   if (!extract_string(v, text)) return false;
-                   out.data = std::move(text);
-                   return true;
-               }
                std::string_view text;
                if (!borrow_string(v, text)) return false;
-               lenders->push_back(Ref::borrow(v));
+               lenders.push_back(Ref::borrow(v));
                out.data = kecore::SourceText::borrowed(text);
                return true;
            });
@@ -171,7 +165,7 @@ std::optional<kecore::InstanceCreateInfo> extract_instance_create_info(PyObject*
     return info;
 }
 
-std::optional<kecore::ModuleCompileInfo> extract_module_compile_info(PyObject* obj, std::vector<Ref>* lenders) {
+std::optional<kecore::ModuleCompileInfo> extract_module_compile_info(PyObject* obj, std::vector<Ref>& lenders) {
     static AttrName sources("sources");
     kecore::ModuleCompileInfo info;
     const bool ok = read_field(obj, sources, "ModuleCompileInfo", [&](PyObject* v) {

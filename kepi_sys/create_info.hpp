@@ -40,8 +40,8 @@ std::unique_ptr<kecore::OpaqueObject> load_opaque_object(PyObject* obj);
 
 // Record conversions; none (with the Python error set) on failure.
 std::optional<kecore::InstanceCreateInfo> extract_instance_create_info(PyObject* obj);
-// With `lenders`, the source texts are borrowed from their str objects, whose
-// references are added to `lenders`: keep those while the info is in use.
-std::optional<kecore::ModuleCompileInfo> extract_module_compile_info(PyObject* obj, std::vector<Ref>* lenders = nullptr);
+// The source texts are borrowed from their str objects, whose references are
+// added to `lenders`: keep those while the info is in use.
+std::optional<kecore::ModuleCompileInfo> extract_module_compile_info(PyObject* obj, std::vector<Ref>& lenders);
 
 }  // namespace kepi

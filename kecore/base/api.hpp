@@ -53,7 +53,6 @@ class SourceText {
 public:
     SourceText() = default;
     SourceText(std::string text) : text_(std::move(text)) {}
-    SourceText(const char* text) : text_(std::string(text)) {}
     static SourceText borrowed(std::string_view text) {
         SourceText t;
         t.text_ = text;

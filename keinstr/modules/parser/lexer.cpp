@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -57,6 +58,14 @@ inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 // token at all.
 enum class Start : std::uint8_t { None, Word, MetaWord, OtherWord, Numeral, Punct, Newline, Register, String };
 
+// The one-character punctuation tokens.
+constexpr std::pair<char, TokenDiscriminants> kPuncts[] = {
+    {'(', TokenDiscriminants::LParen},   {')', TokenDiscriminants::RParen},   {'{', TokenDiscriminants::LBrace},
+    {'}', TokenDiscriminants::RBrace},   {'[', TokenDiscriminants::LBracket}, {']', TokenDiscriminants::RBracket},
+    {'<', TokenDiscriminants::LAngle},   {'>', TokenDiscriminants::RAngle},   {',', TokenDiscriminants::Comma},
+    {':', TokenDiscriminants::Colon},    {'=', TokenDiscriminants::Equals},
+};
+
 constexpr std::array<Start, 256> make_starts() {
     std::array<Start, 256> t{};
     for (int c = 0; c < 256; ++c) {
@@ -68,7 +77,7 @@ constexpr std::array<Start, 256> make_starts() {
         else if (c >= 0x80)
             t[c] = Start::OtherWord;
     }
-    for (int c : {'(', ')', '{', '}', '[', ']', '<', '>', ',', ':', '='}) t[c] = Start::Punct;
+    for (const auto& [c, kind] : kPuncts) t[static_cast<unsigned char>(c)] = Start::Punct;
     t['\n'] = Start::Newline;
     t['%'] = Start::Register;
     t['"'] = Start::String;
@@ -79,17 +88,7 @@ constexpr std::array<Start, 256> kStarts = make_starts();
 
 constexpr std::array<TokenDiscriminants, 256> make_punct_kinds() {
     std::array<TokenDiscriminants, 256> t{};
-    t['('] = TokenDiscriminants::LParen;
-    t[')'] = TokenDiscriminants::RParen;
-    t['{'] = TokenDiscriminants::LBrace;
-    t['}'] = TokenDiscriminants::RBrace;
-    t['['] = TokenDiscriminants::LBracket;
-    t[']'] = TokenDiscriminants::RBracket;
-    t['<'] = TokenDiscriminants::LAngle;
-    t['>'] = TokenDiscriminants::RAngle;
-    t[','] = TokenDiscriminants::Comma;
-    t[':'] = TokenDiscriminants::Colon;
-    t['='] = TokenDiscriminants::Equals;
+    for (const auto& [c, kind] : kPuncts) t[static_cast<unsigned char>(c)] = kind;
     return t;
 }
 constexpr std::array<TokenDiscriminants, 256> kPunctKinds = make_punct_kinds();
