@@ -42,11 +42,11 @@ std::expected<ModuleKey, KeError> InstanceContext::add_module(const std::shared_
     std::vector<keinstr::FunctionAnalysis> analyses;
     analyses.reserve(module.functions.size());
     for (const auto& [id, function] : module.functions) {
-        const std::string label = function_label(*function);
-        KECORE_LOG(instance, Trace, kLogOriginBase, "Type checking function '{}'", label);
+        // Labels are made only for records that are kept.
+        KECORE_LOG(instance, Trace, kLogOriginBase, "Type checking function '{}'", function_label(*function));
         if (auto checked = checker.check(*function); !checked) {
-            KECORE_LOG(instance, Error, kLogOriginBase, "Type check failed for function '{}': {}", label,
-                       checked.error());
+            KECORE_LOG(instance, Error, kLogOriginBase, "Type check failed for function '{}': {}",
+                       function_label(*function), checked.error());
             return std::unexpected(KeError(KeError::Ir{std::move(checked.error())}));
         }
         analyses.push_back(keinstr::Function::analyze(function));

@@ -59,11 +59,11 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
     KECORE_LOG(instance, Trace, kLogOriginCompiler, "Type checking compiled module");
     keinstr::TypeCheckSession checker(registry);
     for (const auto& [id, function] : module.functions) {
-        const std::string label = function_label(*function);
-        KECORE_LOG(instance, Trace, kLogOriginCompiler, "Type checking function '{}'", label);
+        // Labels are made only for records that are kept.
+        KECORE_LOG(instance, Trace, kLogOriginCompiler, "Type checking function '{}'", function_label(*function));
         if (auto checked = checker.check(*function); !checked) {
-            KECORE_LOG(instance, Error, kLogOriginCompiler, "Type check failed for function '{}': {}", label,
-                       checked.error());
+            KECORE_LOG(instance, Error, kLogOriginCompiler, "Type check failed for function '{}': {}",
+                       function_label(*function), checked.error());
             return std::unexpected(KeError(KeError::Ir{std::move(checked.error())}));
         }
     }
