@@ -171,7 +171,8 @@ public:
 
     // ---- primitives ----------------------------------------------------------
     // Each consumes one token on success; on failure it records its pattern at the
-    // position and consumes nothing.
+    // position (the pattern is only made when failures are kept) and consumes
+    // nothing.
 
     // Any token of kind `k` (pattern "token K").
     const Token* kind(TokenDiscriminants k) {
@@ -179,7 +180,7 @@ public:
             ++pos_;
             return t;
         }
-        furthest_.fail(pos_, token_kind_pattern(k));
+        if (furthest_.enabled()) furthest_.fail(pos_, token_kind_pattern(k));
         return nullptr;
     }
     // The payload-free token of kind `k` (punctuation, `Void`, `Import`, `Newline`),
@@ -189,7 +190,7 @@ public:
             ++pos_;
             return true;
         }
-        furthest_.fail(pos_, Pattern::literal(fixed_token_text(k)));
+        if (furthest_.enabled()) furthest_.fail(pos_, Pattern::literal(fixed_token_text(k)));
         return false;
     }
     // The keyword `k`: an `Identifier` with exactly that word and no variants.
@@ -198,7 +199,7 @@ public:
             ++pos_;
             return true;
         }
-        furthest_.fail(pos_, Pattern::literal(keyword_word(k)));
+        if (furthest_.enabled()) furthest_.fail(pos_, Pattern::literal(keyword_word(k)));
         return false;
     }
     // The `TerminatorOp` token of `op`.
@@ -207,7 +208,7 @@ public:
             ++pos_;
             return true;
         }
-        furthest_.fail(pos_, Pattern::literal(fixed_token_text(op)));
+        if (furthest_.enabled()) furthest_.fail(pos_, Pattern::literal(fixed_token_text(op)));
         return false;
     }
     // A token accepted by `pred`; a rejected token names no pattern ("something

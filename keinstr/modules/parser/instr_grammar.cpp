@@ -124,15 +124,15 @@ std::optional<KeTerminator> ret(Parser& p) {
 
 }  // namespace
 
-std::optional<KeInstr> parse_instruction(Parser& p) {
-    return p.atomic([&]() -> std::optional<KeInstr> {
+bool parse_instruction_into(Parser& p, std::vector<KeInstr>& out) {
+    return p.atomic([&]() -> bool {
         InstrPieces& pc = p.instr_scratch();
         pc.reset();
         const std::size_t start = p.pos();
 
         pc.destination = destination(p);
         const Token* op = p.kind(K::InstrOp);
-        if (!op) return std::nullopt;
+        if (!op) return false;
         pc.op = op->instr_op();
         pc.variants = op->variants();
         pc.additional_type = additional_type(p);
@@ -145,10 +145,16 @@ std::optional<KeInstr> parse_instruction(Parser& p) {
         pc.alignment = alignment(p);
         pc.is_volatile = volatile_mark(p);
 
-        KeInstr instr = validate_instruction(pc, TokenRange{start, p.pos()}, p);
+        validate_instruction(pc, TokenRange{start, p.pos()}, p, out);
         pc.reset();
-        return instr;
+        return true;
     });
+}
+
+std::optional<KeInstr> parse_instruction(Parser& p) {
+    std::vector<KeInstr> one;
+    if (!parse_instruction_into(p, one)) return std::nullopt;
+    return std::move(one.front());
 }
 
 std::optional<KeTerminator> parse_terminator(Parser& p) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "keinstr/modules/instr.hpp"
 #include "keinstr/modules/parser/engine.hpp"
@@ -25,6 +26,9 @@ namespace keinstr {
 // syntax; a line that parses always yields an instruction (the placeholder when
 // validation emitted a finding that ends the checks).
 std::optional<KeInstr> parse_instruction(Parser& p);
+// The same, appending the instruction to `out` (where it is built) instead of
+// returning it; false, with `out` unchanged, when the line fails.
+bool parse_instruction_into(Parser& p, std::vector<KeInstr>& out);
 
 // One terminator.
 std::optional<KeTerminator> parse_terminator(Parser& p);

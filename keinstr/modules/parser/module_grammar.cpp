@@ -125,12 +125,7 @@ bool block_parser(Parser& p, BodyBlocks& body) {
         // from block to block) and move into a vector of exactly their number.
         std::vector<KeInstr>& scratch = p.block_scratch();
         const std::size_t base = scratch.size();
-        p.separated(K::Newline, [&]() -> bool {
-            auto instr = parse_instruction(p);
-            if (!instr) return false;
-            scratch.push_back(std::move(*instr));
-            return true;
-        });
+        p.separated(K::Newline, [&]() -> bool { return parse_instruction_into(p, scratch); });
         const auto give_back = [&] { scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(base), scratch.end()); };
         optional_newline(p);
         auto terminator = parse_terminator(p);

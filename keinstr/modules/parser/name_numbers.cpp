@@ -11,11 +11,13 @@ NameNumbers::NameNumbers(std::initializer_list<std::string_view> names) {
 std::uint64_t NameNumbers::hash(std::string_view s) noexcept {
     // Eight bytes at a time (names are short: usually one step), each step
     // multiplied in, then a final mix so that the low bits (the slot) depend on
-    // every byte. The length is mixed in first, so that names differing only
-    // in trailing zero bytes differ.
+    // every byte. The length is mixed in first. A last partial step reads
+    // overlapping words instead of single bytes: with the length known, the
+    // words still determine every byte of the name.
     std::uint64_t h = 0x9E3779B97F4A7C15ull ^ (s.size() * 0xbf58476d1ce4e5b9ull);
     const char* d = s.data();
-    std::size_t n = s.size();
+    const std::size_t size = s.size();
+    std::size_t n = size;
     while (n >= 8) {
         std::uint64_t w;
         std::memcpy(&w, d, 8);
@@ -26,7 +28,19 @@ std::uint64_t NameNumbers::hash(std::string_view s) noexcept {
     }
     if (n != 0) {
         std::uint64_t w = 0;
-        for (std::size_t i = 0; i < n; ++i) w |= std::uint64_t{static_cast<unsigned char>(d[i])} << (8 * i);
+        if (size >= 8) {
+            std::memcpy(&w, s.data() + size - 8, 8);  // the last eight bytes
+        } else if (n >= 4) {
+            std::uint32_t lo = 0;
+            std::uint32_t hi = 0;
+            std::memcpy(&lo, d, 4);
+            std::memcpy(&hi, d + n - 4, 4);
+            w = lo | (std::uint64_t{hi} << 32);
+        } else {
+            w = std::uint64_t{static_cast<unsigned char>(d[0])} |
+                std::uint64_t{static_cast<unsigned char>(d[n / 2])} << 8 |
+                std::uint64_t{static_cast<unsigned char>(d[n - 1])} << 16;
+        }
         h = (h ^ w) * 0x94d049bb133111ebull;
     }
     h ^= h >> 29;

@@ -75,6 +75,20 @@ std::optional<AnyConst> constant_parser(Parser& p) {
 
 std::optional<Operand> operand_parser(Parser& p) {
     if (auto reg = register_parser_a(p)) return Operand::reg(*reg);
+    // Shortcut: a scalar type not followed by "undef" starts no undef operand.
+    // Trying that alternative would intern the type and fail at the next token;
+    // the type is interned here all the same, and the immediate is read.
+    if (!p.tracking()) {
+        const std::size_t at = p.pos();
+        if (auto scalar = scalar_type_at(p)) {
+            p.skip_one();
+            const bool undef_follows = p.keyword(Keyword::Undef);
+            if (undef_follows) return Operand::undef(*scalar);
+            p.rewind(Parser::Mark{at, p.findings().size()});
+            if (auto imm = constant_parser(p)) return Operand::imm(std::move(*imm));
+            return std::nullopt;
+        }
+    }
     auto undef = p.labelled("undef operand", [&]() -> std::optional<Typeref> {
         auto ty = labelled_type_parser(p);
         if (!ty || !p.keyword(Keyword::Undef)) return std::nullopt;

@@ -66,10 +66,15 @@ public:
     // the registry never forgets a type, so asking it again would give the same
     // handle.
     Typeref intern(AnyType ty);
+    // `intern` of a scalar type, without making the type when it is remembered.
+    Typeref intern_int(std::uint32_t bits);
+    Typeref intern_float(FType f);
+    Typeref intern_ptr();
 
 private:
     struct ScalarTypes {
         std::unordered_map<std::uint32_t, Typeref> ints;  // by width
+        std::optional<std::pair<std::uint32_t, Typeref>> last_int;  // the width asked for last
         std::array<std::optional<Typeref>, kFTypeCount> floats;  // by FType
         std::optional<Typeref> ptr;
     };

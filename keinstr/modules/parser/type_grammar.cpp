@@ -257,20 +257,21 @@ std::optional<Typeref> labelled_type_parser(Parser& p) {
     }
     // Shortcut: a scalar type is one token, complete as soon as it is read.
     if (!p.tracking()) {
-        std::optional<AnyType> scalar;
-        if (t->is(K::IType)) {
-            scalar = int_type(t->itype().num_bits);
-        } else if (t->is(K::FType)) {
-            scalar = float_type(t->ftype());
-        } else if (is_keyword(*t, Keyword::Ptr)) {
-            scalar = ptr_type();
-        }
-        if (scalar) {
+        if (auto scalar = scalar_type_at(p)) {
             p.skip_one();
-            return p.state().intern(std::move(*scalar));
+            return scalar;
         }
     }
     return p.labelled(kLabel, [&] { return type_parser(p); });
+}
+
+std::optional<Typeref> scalar_type_at(Parser& p) {
+    const Token* t = p.peek();
+    if (t == nullptr) return std::nullopt;
+    if (t->is(K::IType)) return p.state().intern_int(t->itype().num_bits);
+    if (t->is(K::FType)) return p.state().intern_float(t->ftype());
+    if (is_keyword(*t, Keyword::Ptr)) return p.state().intern_ptr();
+    return std::nullopt;
 }
 
 }  // namespace keinstr

@@ -30,6 +30,11 @@ std::optional<Typeref> type_parser(Parser& p);
 // The type rule as every other place reads it: labelled "type".
 std::optional<Typeref> labelled_type_parser(Parser& p);
 
+// The scalar type (IType, FType or "ptr") written by the token at the position,
+// interned as the type rule would intern it; the position does not move and
+// nothing is recorded. None when that token is not a scalar type.
+std::optional<Typeref> scalar_type_at(Parser& p);
+
 // Primary type (label "primary type"): a basic type or a vector. Not interned here.
 std::optional<PrimaryType> primary_type_parser(Parser& p);
 

@@ -97,9 +97,10 @@ constexpr std::string_view variant_kind_text<AnalysisStatisticOp>() { return "an
 
 class Validator {
 public:
-    Validator(InstrPieces& pieces, TokenRange span, Parser& p) : pc_(pieces), span_(span), p_(p) {}
+    Validator(InstrPieces& pieces, TokenRange span, Parser& p, std::vector<KeInstr>& out)
+        : pc_(pieces), span_(span), p_(p), out_(out) {}
 
-    KeInstr run() {
+    void run() {
         const Op op = pc_.op;
         const std::string_view name = opname(op);
         const std::size_t variant_count = pc_.variants.size();
@@ -200,9 +201,16 @@ public:
 private:
     void note(std::string message) { p_.emit(span_, std::move(message)); }
 
-    KeInstr reject(std::string message) {
+    void reject(std::string message) {
         note(std::move(message));
-        return fallback_instruction();
+        out_.push_back(fallback_instruction());
+    }
+
+    // The instruction, appended as an empty `Rec` that the caller fills in (built
+    // where it stays: no record or instruction is moved).
+    template <class Rec>
+    Rec& start() {
+        return *std::get_if<Rec>(&out_.emplace_back(std::in_place_type<Rec>).variant());
     }
 
     Operand take(std::size_t i) { return std::move(pc_.operands[i]); }
@@ -228,33 +236,30 @@ private:
     }
 
     template <class Rec>
-    KeInstr binary() {
-        Rec r;
+    void binary() {
+        Rec& r = start<Rec>();
         r.dest = dest_;
         r.ty = ty_;
         r.lhs = take(0);
         r.rhs = take(1);
-        return KeInstr{std::move(r)};
     }
 
     template <class Rec, class E>
-    KeInstr binary_with(E Rec::*field, E fallback) {
-        Rec r;
+    void binary_with(E Rec::*field, E fallback) {
+        Rec& r = start<Rec>();
         r.dest = dest_;
         r.ty = ty_;
         r.lhs = take(0);
         r.rhs = take(1);
         r.*field = variant_or<E>(fallback);
-        return KeInstr{std::move(r)};
     }
 
     template <class Rec>
-    KeInstr unary() {
-        Rec r;
+    void unary() {
+        Rec& r = start<Rec>();
         r.dest = dest_;
         r.ty = ty_;
         r.value = take(0);
-        return KeInstr{std::move(r)};
     }
 
     std::optional<MemoryOrdering> ordering() {
@@ -291,7 +296,7 @@ private:
         return out;
     }
 
-    KeInstr build(Op op, std::string_view name) {
+    void build(Op op, std::string_view name) {
         switch (op) {
             case Op::IAdd: return binary_with(&IAdd::variant, OverflowSignednessPolicy::Wrap);
             case Op::ISub: return binary_with(&ISub::variant, OverflowSignednessPolicy::Wrap);
@@ -315,138 +320,138 @@ private:
             case Op::FCmp: return binary_with(&FCmp::variant, FCmpVariant::Oeq);
             case Op::FNeg: return unary<FNeg>();
             case Op::MLoad: {
-                MLoad r;
+                MLoad& r = start<MLoad>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.addr = take(0);
                 r.alignement = pc_.alignment;
                 r.ordering = ordering();
                 r.volatile_ = pc_.is_volatile;
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::MStore: {
-                MStore r;
+                MStore& r = start<MStore>();
                 r.addr = take(0);
                 r.value = take(1);
                 r.alignement = pc_.alignment;
                 r.ordering = ordering();
                 r.volatile_ = pc_.is_volatile;
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::MAlloca: {
-                MAlloca r;
+                MAlloca& r = start<MAlloca>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.count = take(0);
                 r.alignement = pc_.alignment;
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::MGetElementPtr: {
                 if (pc_.operands.empty())
                     return reject(fmt::format(
                         "arity mismatch for {} instruction: expected at least 1 operand for indices, got 0", name));
-                MGetElementPtr r;
+                MGetElementPtr& r = start<MGetElementPtr>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.in_ty = *pc_.additional_type;
                 r.base = take(0);
                 r.indices = take_from(1);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::Invoke: {
                 if (pc_.operands.empty())
                     return reject(fmt::format(
                         "arity mismatch for {} instruction: expected at least 1 operand (function pointer), got {}",
                         name, pc_.operands.size()));
-                Invoke r;
+                Invoke& r = start<Invoke>();
                 r.function = take(0);
                 r.args = take_from(1);
                 if (pc_.destination) {
                     r.dest = dest_;
                     r.ty = ty_;
                 }
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::Phi: {
-                Phi r;
+                Phi& r = start<Phi>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.values = std::move(pc_.pairs);
                 pc_.pairs.clear();
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::Select: {
-                Select r;
+                Select& r = start<Select>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.condition = take(0);
                 r.true_value = take(1);
                 r.false_value = take(2);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::Cast: {
-                Cast r;
+                Cast& r = start<Cast>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.value = take(0);
                 r.variant = variant_or<CastVariant>(CastVariant::Bitcast);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::InsertValue: {
                 if (pc_.operands.size() < 3)
                     return reject(fmt::format(
                         "arity mismatch for {} instruction: expected aggregate, value, and at least one index, got {}",
                         name, pc_.operands.size()));
-                InsertValue r;
+                InsertValue& r = start<InsertValue>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.indices = indices_from(2);
                 r.aggregate = take(0);
                 r.value = take(1);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::ExtractValue: {
                 if (pc_.operands.size() < 2)
                     return reject(fmt::format(
                         "arity mismatch for {} instruction: expected aggregate and at least one index, got {}", name,
                         pc_.operands.size()));
-                ExtractValue r;
+                ExtractValue& r = start<ExtractValue>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.indices = indices_from(1);
                 r.aggregate = take(0);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::MetaAssert: {
-                MetaAssert r;
+                MetaAssert& r = start<MetaAssert>();
                 r.condition = take(0);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::MetaAssume: {
-                MetaAssume r;
+                MetaAssume& r = start<MetaAssume>();
                 r.condition = take(0);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::MetaIsDef: {
-                MetaIsDef r;
+                MetaIsDef& r = start<MetaIsDef>();
                 r.dest = dest_;
                 r.ty = ty_;
                 r.operand = take(0);
-                return KeInstr{std::move(r)};
+                return;
             }
             case Op::MetaProb: return build_prob();
             case Op::MetaAnalysisStat: return build_analysis();
             case Op::MetaForall: {
-                MetaForall r;
+                MetaForall& r = start<MetaForall>();
                 r.dest = dest_;
                 r.ty = ty_;
-                return KeInstr{std::move(r)};
+                return;
             }
         }
-        return fallback_instruction();
+        out_.push_back(fallback_instruction());
     }
 
-    KeInstr build_prob() {
+    void build_prob() {
         const std::string_view word = pc_.variants[0];
         const auto variant = from_str<MetaProbVariant>(word);
         if (!variant)
@@ -455,14 +460,13 @@ private:
         if (pc_.operands.size() != 1)
             return reject(fmt::format("arity mismatch for meta-probability variant {}: expected {} operands, got {}",
                                       word, 1, pc_.operands.size()));
-        MetaProb r;
+        MetaProb& r = start<MetaProb>();
         r.dest = dest_;
         r.ty = ty_;
         r.operand = MetaProbOperand{*variant, take(0)};
-        return KeInstr{std::move(r)};
     }
 
-    KeInstr build_analysis() {
+    void build_analysis() {
         const std::string_view word = pc_.variants[0];
         const auto stat = from_str<AnalysisStatisticOp>(word);
         if (!stat)
@@ -513,12 +517,13 @@ private:
                 break;
             }
         }
-        return KeInstr{std::move(r)};
+        out_.emplace_back(std::move(r));
     }
 
     InstrPieces& pc_;
     TokenRange span_;
     Parser& p_;
+    std::vector<KeInstr>& out_;
     Name dest_{};
     Typeref ty_{};
 };
@@ -531,8 +536,8 @@ KeInstr fallback_instruction() {
     return KeInstr{std::move(r)};
 }
 
-KeInstr validate_instruction(InstrPieces& pieces, TokenRange span, Parser& p) {
-    return Validator(pieces, span, p).run();
+void validate_instruction(InstrPieces& pieces, TokenRange span, Parser& p, std::vector<KeInstr>& out) {
+    Validator(pieces, span, p, out).run();
 }
 
 std::uint32_t check_alignment(Parser& p, const Token& number, TokenRange span) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "keinstr/modules/instr.hpp"
 #include "keinstr/modules/parser/engine.hpp"
@@ -13,14 +14,15 @@
 namespace keinstr {
 
 // Numbers the destination (after every register the line's operands named),
-// checks the pieces in a fixed order and builds the instruction. Every finding
+// checks the pieces in a fixed order and appends the instruction to `out`
+// (exactly one, built in place). Every finding
 // carries `span` (the whole line). A broken rule of the shape of the line
 // (additional type, pair form, destination, label list, variant count and
 // presence, operand count, an opcode's own arity) ends the checks and yields the
 // placeholder `fallback_instruction()`; a misplaced alignment or volatile mark,
 // an unknown variant word and bad indices are reported in addition to what
 // follows. The operand and label lists of `pieces` are consumed.
-KeInstr validate_instruction(InstrPieces& pieces, TokenRange span, Parser& p);
+void validate_instruction(InstrPieces& pieces, TokenRange span, Parser& p, std::vector<KeInstr>& out);
 
 // The placeholder a rejected line yields: "!assert" of the i64 immediate 1.
 KeInstr fallback_instruction();

@@ -155,6 +155,43 @@ TEST(OnDemandParse, AgreesWithTheParseOfTheWholeTokenList) {
     }
 }
 
+TEST(OnDemandParse, InternsTheSameTypesInTheSameOrder) {
+    // Types first named by an immediate, an undef operand, a function pointer or an
+    // alternative that is given up: the shortcuts must intern each of them when the
+    // full rules do, so that every handle (drawn from the registry's counter) is
+    // the same.
+    const std::vector<std::string> sources = {
+        "define void f() {\ne:\n  %x: i64 = iadd.wrap i16 3, i8 undef\n  %y: fp32 = fadd fp16 1.5, ptr undef\n  trap\n}\n",
+        "define void f() {\ne:\n  %x: i64 = invoke ptr undef, i32 7\n  %y: i1 = icmp.eq i128 -9, [4 x i8] undef\n  trap\n}\n",
+        "define void f() {\ne:\n  %x: i8 = phi [i8 1, e]\n  %y: ptr = getelementptr {i8, i24}, ptr undef, i40 2\n  trap\n}\n",
+        "define void f() {\ne:\n  store fp128 2.5, i1 1\n  %z: i7 = select i1 0, i7 1, <2 x i7> undef\n  trap\n}\n",
+    };
+    for (const std::string& src : sources) {
+        const LexOutput whole = lex(src);
+        ASSERT_TRUE(whole.ok()) << src;
+        const std::span<const Token> tokens(whole.tokens->tokens.data(), whole.tokens->tokens.size());
+        TypeRegistry full_registry{0, NodeId{}};
+        State full_state(nullptr, nullptr, full_registry);
+        const ModuleParse full = parse_with_state(tokens, full_state);
+        ASSERT_TRUE(full.items && full.errors.empty()) << src;
+
+        TypeRegistry fast_registry{0, NodeId{}};
+        State fast_state(nullptr, nullptr, fast_registry);
+        IncrementalLexer lexer(src);
+        ASSERT_TRUE(parse_on_demand(lexer, fast_state).has_value()) << src;
+        // Handles carry the time they were made: the types, in handle order, must
+        // read the same.
+        const auto types_in_order = [](const TypeRegistry& r) {
+            std::vector<std::string> out;
+            const auto guard = r.read();
+            for (const auto& [handle, ty] : guard.map()) out.push_back(guard.text(handle));
+            return out;
+        };
+        EXPECT_EQ(types_in_order(fast_registry), types_in_order(full_registry)) << src;
+        EXPECT_GE(fast_registry.len(), 4u) << src;
+    }
+}
+
 TEST(OnDemandParse, FailuresAfterManyItemsReportWholeSourceOffsetsAndTokens) {
     const std::size_t n = 250;
     const std::string src = program(n, n - 1, "%z: i64 = = iadd");
