@@ -1,5 +1,9 @@
 #include "keinstr/consts/constants.hpp"
 
+#include <array>
+#include <atomic>
+#include <optional>
+
 namespace keinstr {
 
 std::string IConst::to_string() const { return ty.to_string() + " " + value.str(); }
@@ -70,6 +74,78 @@ std::string AnyConst::debug() const {
 const AnyConst& ConstBox::empty_value() noexcept {
     static const AnyConst empty{};
     return empty;
+}
+
+namespace {
+
+constexpr std::int64_t kSharedLow = -1024;
+constexpr std::int64_t kSharedHigh = 1024;  // exclusive
+constexpr std::size_t kSharedValues = static_cast<std::size_t>(kSharedHigh - kSharedLow);
+
+// The row of the shared integers of `width` bits, if that width has one.
+std::optional<std::size_t> shared_width_row(std::uint32_t width) noexcept {
+    switch (width) {
+        case 1: return 0;
+        case 8: return 1;
+        case 16: return 2;
+        case 32: return 3;
+        case 64: return 4;
+        default: return std::nullopt;
+    }
+}
+
+// Slots of the shared integers, filled on first use. A thread that loses the race
+// to fill a slot drops its own copy and takes the winner's.
+std::array<std::array<std::atomic<const AnyConst*>, kSharedValues>, 5> g_shared_integers{};
+
+// The shared constant of `width` bits and value `value`; null when there is none.
+const AnyConst* shared_integer(std::uint32_t width, std::int64_t value) {
+    const auto row = shared_width_row(width);
+    if (!row || value < kSharedLow || value >= kSharedHigh) return nullptr;
+    std::atomic<const AnyConst*>& slot = g_shared_integers[*row][static_cast<std::size_t>(value - kSharedLow)];
+    const AnyConst* existing = slot.load(std::memory_order_acquire);
+    if (existing != nullptr) return existing;
+    const AnyConst* fresh = new AnyConst(IConst{IType{width}, BigInt(value)});
+    if (slot.compare_exchange_strong(existing, fresh, std::memory_order_acq_rel, std::memory_order_acquire))
+        return fresh;
+    delete fresh;
+    return existing;
+}
+
+}  // namespace
+
+ConstBox::ConstBox(AnyConst c) {
+    if (const auto* i = std::get_if<IConst>(&c); i && i->value >= kSharedLow && i->value < kSharedHigh) {
+        if (const AnyConst* s = shared_integer(i->ty.num_bits, i->value.convert_to<std::int64_t>())) {
+            bits_ = reinterpret_cast<std::uintptr_t>(s) | kShared;
+            return;
+        }
+    }
+    bits_ = owned_bits(new AnyConst(std::move(c)));
+}
+
+ConstBox ConstBox::integer(std::uint32_t width, std::int64_t value) {
+    ConstBox box;
+    if (const AnyConst* s = shared_integer(width, value)) {
+        box.bits_ = reinterpret_cast<std::uintptr_t>(s) | kShared;
+    } else {
+        box.bits_ = owned_bits(new AnyConst(IConst{IType{width}, BigInt(value)}));
+    }
+    return box;
+}
+
+std::uintptr_t ConstBox::copy_bits() const {
+    if (bits_ == 0 || shared()) return bits_;
+    return owned_bits(new AnyConst(*held()));
+}
+
+AnyConst& ConstBox::get_mut() {
+    if (bits_ == 0) {
+        bits_ = owned_bits(new AnyConst());
+    } else if (shared()) {
+        bits_ = owned_bits(new AnyConst(*held()));
+    }
+    return *reinterpret_cast<AnyConst*>(bits_);
 }
 
 }  // namespace keinstr

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -92,39 +93,65 @@ struct AnyConst : std::variant<IConst, FConst, FunctionPointer> {
 // every operand (and so every instruction) small, and only immediates pay for the
 // constant's size.
 //
-// A value like the constant it holds: copies are deep, equality compares the
-// constants, moves are noexcept and leave the source empty. An empty box (default
-// constructed or moved from) reads as `AnyConst{}`, so it compares equal to a box
-// holding that constant.
+// Integers of the usual widths (1, 8, 16, 32, 64 bits) with small values (-1024 to
+// 1023), which most immediates are, are not boxed one by one: every box holding
+// one points at a single shared constant, made on first use and kept for the
+// life of the process (so it is never freed while a box may point at it).
+//
+// A value like the constant it holds: copies are deep (or share the shared
+// constant), equality compares the constants, moves are noexcept and leave the
+// source empty. An empty box (default constructed or moved from) reads as
+// `AnyConst{}`, so it compares equal to a box holding that constant.
 class ConstBox {
 public:
     ConstBox() noexcept = default;
     // Implicit, so that an operand is built straight from a constant.
-    ConstBox(AnyConst c) : ptr_(std::make_unique<AnyConst>(std::move(c))) {}
-    ConstBox(const ConstBox& other) : ptr_(other.ptr_ ? std::make_unique<AnyConst>(*other.ptr_) : nullptr) {}
-    ConstBox(ConstBox&&) noexcept = default;
+    ConstBox(AnyConst c);
+    ConstBox(const ConstBox& other) : bits_(other.copy_bits()) {}
+    ConstBox(ConstBox&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
     ConstBox& operator=(const ConstBox& other) {
         if (this != &other) *this = ConstBox(other);
         return *this;
     }
-    ConstBox& operator=(ConstBox&&) noexcept = default;
-    ~ConstBox() = default;
+    ConstBox& operator=(ConstBox&& other) noexcept {
+        if (this != &other) {
+            release();
+            bits_ = std::exchange(other.bits_, 0);
+        }
+        return *this;
+    }
+    ~ConstBox() { release(); }
 
-    const AnyConst& get() const noexcept { return ptr_ ? *ptr_ : empty_value(); }
+    // The integer constant of `width` bits and value `value` (what the box of
+    // `IConst{IType{width}, value}` holds, without making that constant when it is
+    // shared).
+    static ConstBox integer(std::uint32_t width, std::int64_t value);
+
+    const AnyConst& get() const noexcept { return bits_ != 0 ? *held() : empty_value(); }
     const AnyConst& operator*() const noexcept { return get(); }
     const AnyConst* operator->() const noexcept { return &get(); }
-    // The held constant for modification; an empty box first takes `AnyConst{}`.
-    AnyConst& get_mut() {
-        if (!ptr_) ptr_ = std::make_unique<AnyConst>();
-        return *ptr_;
-    }
+    // The held constant for modification; an empty box first takes `AnyConst{}`,
+    // a box of a shared constant first takes a copy of its own.
+    AnyConst& get_mut();
 
     bool operator==(const ConstBox& other) const { return get() == other.get(); }
 
 private:
     static const AnyConst& empty_value() noexcept;
 
-    std::unique_ptr<AnyConst> ptr_;
+    // The address of the constant, with the low bit set when it is shared (not
+    // owned by this box). Zero: empty.
+    static constexpr std::uintptr_t kShared = 1;
+    bool shared() const noexcept { return (bits_ & kShared) != 0; }
+    const AnyConst* held() const noexcept { return reinterpret_cast<const AnyConst*>(bits_ & ~kShared); }
+    static std::uintptr_t owned_bits(AnyConst* c) noexcept { return reinterpret_cast<std::uintptr_t>(c); }
+    std::uintptr_t copy_bits() const;
+    void release() noexcept {
+        if (bits_ != 0 && !shared()) delete reinterpret_cast<AnyConst*>(bits_);
+        bits_ = 0;
+    }
+
+    std::uintptr_t bits_ = 0;
 };
 
 // Display of a function pointer (the FuncPtr case of AnyConst::fmt).

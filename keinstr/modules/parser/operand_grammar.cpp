@@ -81,9 +81,17 @@ std::optional<Operand> operand_parser(Parser& p) {
     if (!p.tracking()) {
         const std::size_t at = p.pos();
         if (auto scalar = scalar_type_at(p)) {
+            const Token* ty = p.peek();
             p.skip_one();
-            const bool undef_follows = p.keyword(Keyword::Undef);
-            if (undef_follows) return Operand::undef(*scalar);
+            if (p.keyword(Keyword::Undef)) return Operand::undef(*scalar);
+            // An integer immediate whose value fits 64 bits is read here, without
+            // making the constant first.
+            if (const Token* value = p.peek(); ty->is(K::IType) && value && value->is(K::Number)) {
+                if (const auto small = value->number_i64()) {
+                    p.skip_one();
+                    return Operand{ConstBox::integer(ty->itype().num_bits, *small)};
+                }
+            }
             p.rewind(Parser::Mark{at, p.findings().size()});
             if (auto imm = constant_parser(p)) return Operand::imm(std::move(*imm));
             return std::nullopt;

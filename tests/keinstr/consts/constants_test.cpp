@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <type_traits>
+#include <vector>
 
 #include "keinstr/consts/constants.hpp"
 #include "keinstr/modules/operand.hpp"
@@ -127,6 +129,57 @@ TEST(ConstBox, BehavesAsAValue) {
     EXPECT_EQ(a->debug(), "FuncPtr(Internal(" + kUs + "))");
     a = ConstBox{};
     EXPECT_EQ(*a, AnyConst{});
+}
+
+TEST(ConstBox, SmallIntegersAreSharedAndStillValues) {
+    const auto icst = [](std::uint32_t width, std::int64_t v) { return AnyConst{IConst{IType{width}, BigInt(v)}}; };
+    // The factory and the boxed constant hold the same value, inside and outside
+    // the shared range, for every width.
+    for (std::uint32_t width : {1u, 7u, 8u, 16u, 32u, 64u, 65u}) {
+        for (std::int64_t v : {std::int64_t{-1025}, std::int64_t{-1024}, std::int64_t{-1}, std::int64_t{0},
+                               std::int64_t{1023}, std::int64_t{1024}, std::int64_t{1} << 62}) {
+            const ConstBox made = ConstBox::integer(width, v);
+            EXPECT_EQ(*made, icst(width, v)) << width << " " << v;
+            EXPECT_EQ(made, ConstBox(icst(width, v))) << width << " " << v;
+        }
+    }
+    // Shared: one constant behind every box of the same small integer of a usual
+    // width, whichever way the box was made; not shared: a constant per box.
+    EXPECT_EQ(&*ConstBox::integer(64, 3), &*ConstBox(icst(64, 3)));
+    EXPECT_EQ(&*ConstBox::integer(1, -1024), &*ConstBox::integer(1, -1024));
+    EXPECT_NE(&*ConstBox::integer(64, 3), &*ConstBox::integer(32, 3));
+    const ConstBox outside = ConstBox::integer(64, 1024);
+    EXPECT_NE(&*outside, &*ConstBox::integer(64, 1024));
+    EXPECT_NE(&*ConstBox::integer(7, 3), &*ConstBox::integer(7, 3));
+
+    // Changing a box of a shared constant changes that box alone.
+    const ConstBox three = ConstBox::integer(64, 3);
+    ConstBox copy = three;
+    EXPECT_EQ(&*copy, &*three);
+    std::get<IConst>(copy.get_mut()).value = 4;
+    EXPECT_EQ(*copy, icst(64, 4));
+    EXPECT_EQ(*three, icst(64, 3));
+    EXPECT_EQ(*ConstBox::integer(64, 3), icst(64, 3));
+    // Moving and overwriting boxes of shared constants never frees them.
+    ConstBox moved = std::move(copy);
+    moved = ConstBox::integer(64, 3);
+    moved = ConstBox{};
+    EXPECT_EQ(*ConstBox::integer(64, 3), icst(64, 3));
+}
+
+TEST(ConstBox, SharedIntegersAreMadeOnceAcrossThreads) {
+    // Threads racing to make the same shared constants all get the one that won.
+    constexpr int kThreads = 8;
+    std::vector<std::vector<const AnyConst*>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&seen, t] {
+            for (std::int64_t v = 700; v < 1000; ++v) seen[t].push_back(&*ConstBox::integer(16, v));
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]);
+    EXPECT_EQ(*seen[0][5], (AnyConst{IConst{IType{16}, BigInt(705)}}));
 }
 
 TEST(Operand, ImmediatesAreIndependentValues) {
