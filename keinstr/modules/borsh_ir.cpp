@@ -43,6 +43,7 @@ template <class T>
 [[gnu::always_inline]] inline void write_value(BorshWriter& w, Name v) { w.u32(v.id); }
 [[gnu::always_inline]] inline void write_value(BorshWriter& w, Label v) { w.u32(v.id); }
 [[gnu::always_inline]] inline void write_value(BorshWriter& w, const Typeref& v) { w.uuid(v.uuid); }
+[[gnu::always_inline]] inline void write_value(BorshWriter& w, const TypeBox& v) { w.uuid(v.get().uuid); }
 [[gnu::always_inline]] inline Void read_value(BorshReader& r, std::uint32_t& out) { return take(r.u32(), out); }
 [[gnu::always_inline]] inline Void read_value(BorshReader& r, bool& out) { return take(r.boolean(), out); }
 [[gnu::always_inline]] inline Void read_value(BorshReader& r, Uuid& out) { return take(r.uuid(), out); }
@@ -450,8 +451,8 @@ public:
             }
             case 2: {
                 ++p_;
-                Typeref* ty = std::get_if<2>(&v);
-                uuid((ty != nullptr ? *ty : v.emplace<2>()).uuid);
+                TypeBox* box = std::get_if<2>(&v);
+                uuid((box != nullptr ? *box : v.emplace<2>()).get_mut().uuid);
                 return true;
             }
             default:
@@ -846,8 +847,8 @@ BorshResult<void> borsh_read(BorshReader& r, Operand& out) {
             return borsh_read(r, box != nullptr ? *box : v.emplace<1>());
         }
         default: {  // undef type
-            Typeref* ty = std::get_if<2>(&v);
-            return read_value(r, ty != nullptr ? *ty : v.emplace<2>());
+            TypeBox* box = std::get_if<2>(&v);
+            return read_value(r, (box != nullptr ? *box : v.emplace<2>()).get_mut());
         }
     }
 }

@@ -4,6 +4,11 @@
 
 namespace keinstr {
 
+const Typeref& TypeBox::empty_value() noexcept {
+    static const Typeref empty{};
+    return empty;
+}
+
 void Operand::write(std::string& out, const TypeRegistry* registry, const Module* module) const {
     if (const auto* n = as_reg()) {
         out.append(n->debug());

@@ -156,6 +156,12 @@ public:
         const Token* t = at(pos_);
         return t != nullptr && t->kind() == k;
     }
+    // Whether the token `ahead` places after the position is of kind `k`
+    // (records nothing).
+    bool next_is(std::size_t ahead, TokenDiscriminants k) {
+        const Token* t = at(pos_ + ahead);
+        return t != nullptr && t->kind() == k;
+    }
 
     // ---- backtracking --------------------------------------------------------
     struct Mark {

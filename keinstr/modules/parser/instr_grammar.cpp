@@ -23,7 +23,12 @@ std::optional<InstrDestination> destination(Parser& p) {
 }
 
 std::optional<Typeref> additional_type(Parser& p) {
-    if (!p.tracking() && p.next_is(K::Register)) return std::nullopt;  // a register starts no type
+    if (!p.tracking()) {
+        if (p.next_is(K::Register)) return std::nullopt;  // a register starts no type
+        // "[" starts a type only as an array, "[" Number; the pairs of a phi never
+        // do (and trying them as a type interns nothing).
+        if (p.next_is(K::LBracket) && !p.next_is(1, K::Number)) return std::nullopt;
+    }
     return p.atomic([&]() -> std::optional<Typeref> {
         auto ty = labelled_type_parser(p);
         if (!ty || !p.punct(K::Comma)) return std::nullopt;

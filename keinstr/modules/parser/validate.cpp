@@ -1,5 +1,6 @@
 #include "keinstr/modules/parser/validate.hpp"
 
+#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -376,7 +377,9 @@ private:
                 Phi& r = start<Phi>();
                 r.dest = dest_;
                 r.ty = ty_;
-                r.values = std::move(pc_.pairs);
+                // Moved into a list of their exact number; the scratch list keeps
+                // its room for the next line.
+                r.values.assign(std::make_move_iterator(pc_.pairs.begin()), std::make_move_iterator(pc_.pairs.end()));
                 pc_.pairs.clear();
                 return;
             }
