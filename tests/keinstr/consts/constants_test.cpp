@@ -2,6 +2,7 @@
 
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "keinstr/consts/constants.hpp"
@@ -180,6 +181,27 @@ TEST(ConstBox, SharedIntegersAreMadeOnceAcrossThreads) {
     for (std::thread& th : threads) th.join();
     for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]);
     EXPECT_EQ(*seen[0][5], (AnyConst{IConst{IType{16}, BigInt(705)}}));
+}
+
+TEST(Operand, UndefTypesAreIndependentValues) {
+    const Typeref t{kU};
+    const Operand original = Operand::undef(t);
+    Operand copy = original;
+    ASSERT_EQ(copy, original);
+    copy.as_undef()->uuid = Uuid::nil();
+    EXPECT_EQ(*original.as_undef(), t);
+    EXPECT_NE(copy, original);
+    EXPECT_EQ(Operand::undef(t), Operand{Typeref{kU}});
+    EXPECT_NE(Operand::undef(Typeref{}), Operand::reg(Name{0}));
+    EXPECT_EQ(Operand::reg(Name{1}).as_undef(), nullptr);
+
+    // A moved-from undef operand reads as the nil type and can be given one again.
+    Operand moved = std::move(copy);
+    EXPECT_EQ(*moved.as_undef(), Typeref{});
+    ASSERT_TRUE(copy.is_undef());
+    EXPECT_EQ(*std::as_const(copy).as_undef(), Typeref{});
+    *copy.as_undef() = t;
+    EXPECT_EQ(copy, original);
 }
 
 TEST(Operand, ImmediatesAreIndependentValues) {
