@@ -140,8 +140,22 @@ public:
     }
     // Bytes of 0x80 and above.
     unsigned high() const noexcept { return static_cast<unsigned>(_mm_movemask_epi8(v_)); }
+    // The first `len` bytes (len < 16) as two words, first byte lowest, zero past them.
+    std::array<std::uint64_t, 2> prefix(std::size_t len) const noexcept {
+        const __m128i keep = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep.data() + 16 - len));
+        const __m128i v = _mm_and_si128(v_, keep);
+        return {static_cast<std::uint64_t>(_mm_cvtsi128_si64(v)),
+                static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)))};
+    }
 
 private:
+    // Sixteen bytes from `kKeep.data() + 16 - len` keep the first `len` bytes of a block.
+    static constexpr std::array<std::uint8_t, 32> kKeep = [] {
+        std::array<std::uint8_t, 32> k{};
+        for (std::size_t i = 0; i < 16; ++i) k[i] = 0xFF;
+        return k;
+    }();
+
     __m128i v_;
 };
 #else
@@ -157,6 +171,11 @@ public:
         return mask(equal8(lo_, static_cast<unsigned char>(c))) | mask(equal8(hi_, static_cast<unsigned char>(c))) << 8;
     }
     unsigned high() const noexcept { return mask(lo_ & kHighs) | mask(hi_ & kHighs) << 8; }
+    // The first `len` bytes (len < 16) as two words, first byte lowest, zero past them.
+    std::array<std::uint64_t, 2> prefix(std::size_t len) const noexcept {
+        if (len < 8) return {lo_ & ((std::uint64_t{1} << (8 * len)) - 1), 0};
+        return {lo_, hi_ & ((std::uint64_t{1} << (8 * (len - 8))) - 1)};
+    }
 
 private:
     static constexpr std::uint64_t kOnes = 0x0101'0101'0101'0101ull;
@@ -199,24 +218,36 @@ enum class WordKind : std::uint8_t {
 };
 
 // A word as the table compares it: its bytes in three 8-byte parts, zero past
-// the word's end, and its length.
+// the word's end. No word holds a zero byte, so the parts alone tell two words
+// of up to 24 bytes apart, whatever their lengths.
 struct WordKey {
     std::uint64_t part[3] = {0, 0, 0};
-    std::size_t len = 0;
 };
 
-struct alignas(32) WordEntry {
-    std::uint64_t part[3] = {0, 0, 0};
-    std::uint8_t len = 0;  // 0: an empty slot
+struct alignas(64) WordEntry {
+    std::uint64_t part[3] = {0, 0, 0};  // all zero: the empty entry, which no word's key equals
     WordKind kind{};
     std::uint8_t value = 0;  // the enumeration value, or the integer type's width
-    std::uint8_t plain = 0;  // index of the word's token in `WordTable::plain_`
+    // The token of the word written alone: without variants, and without a
+    // "!" that is not part of the word. An `InstrOp` token still needs its
+    // (empty) variant list.
+    Token plain;
 };
 
-// The words of fixed spelling and meaning, by hash with linear probing: the
-// reserved words, and the usual integer types (which mean the same as any
-// other "i" and digits, without the digits' conversion). Words that are longer
-// than every such word are never looked up.
+// The first `k` bytes of x (k <= 8), zero above them.
+[[gnu::always_inline]] inline std::uint64_t low_bytes(std::uint64_t x, std::size_t k) noexcept {
+    return k >= 8 ? x : x & ((std::uint64_t{1} << (8 * k)) - 1);
+}
+
+// The words of fixed spelling and meaning: the reserved words, and the usual
+// integer types (which mean the same as any other "i" and digits, without the
+// digits' conversion). Words that are longer than every such word are never
+// looked up.
+//
+// A word is found with one probe: its slot in `index_` is a hash whose
+// multipliers were chosen, when the table was built, so that no two of the
+// table's words share a slot. A word outside the table lands on some slot and
+// fails the comparison with the entry there (or with the empty entry).
 class WordTable {
 public:
     static constexpr std::size_t kMaxLen = 24;
@@ -236,13 +267,13 @@ public:
         for (MemoryOrdering o : enum_values<MemoryOrdering>) add(word(o), WordKind::Ordering, enum_index(o));
         // Last: a reserved word of the same spelling would be classified first.
         for (std::uint32_t bits : {1, 8, 16, 32, 64, 128}) add(fmt::format("i{}", bits), WordKind::IntegerType, bits);
+        choose_multipliers();
     }
 
     // The key of the `len` bytes at p (0 < len <= kMaxLen), of which `available`
     // may be read.
     [[gnu::always_inline]] static WordKey key(const char* p, std::size_t len, std::size_t available) noexcept {
         WordKey k;
-        k.len = len;
         if (available >= 8) {
             k.part[0] = low_bytes(load8(p), len);
         } else {
@@ -255,37 +286,33 @@ public:
         return k;
     }
 
-    [[gnu::always_inline]] const WordEntry* find(const WordKey& k) const noexcept {
-        // An empty slot has no bytes, and a word at least one: it fails the
-        // first comparison.
-        for (std::size_t i = slot(k);; i = (i + 1) & (kSlots - 1)) {
-            const WordEntry& e = slots_[i];
-            if (e.part[0] == k.part[0] && e.len == k.len && e.part[1] == k.part[1] && e.part[2] == k.part[2])
-                return &e;
-            if (e.len == 0) return nullptr;
-        }
+    // The key of a word of fewer than 16 bytes: its bytes as `Block16::prefix` gives them.
+    [[gnu::always_inline]] static WordKey short_key(const std::array<std::uint64_t, 2>& prefix) noexcept {
+        WordKey k;
+        k.part[0] = prefix[0];
+        k.part[1] = prefix[1];
+        return k;
     }
 
-    // The token of an entry's word written alone: without variants, and
-    // without a "!" that is not part of the word. An `InstrOp` token still
-    // needs its (empty) variant list.
-    const Token& plain(const WordEntry& e) const noexcept { return plain_[e.plain]; }
+    // The entry of the word, or null.
+    [[gnu::always_inline]] const WordEntry* find(const WordKey& k) const noexcept {
+        const WordEntry& e = entries_[index_[slot(k, mult_)]];
+        const bool same =
+            ((e.part[0] ^ k.part[0]) | (e.part[1] ^ k.part[1]) | (e.part[2] ^ k.part[2])) == 0;
+        return same ? &e : nullptr;
+    }
 
 private:
-    // The first `k` bytes of x (0 < k), zero above them.
-    [[gnu::always_inline]] static std::uint64_t low_bytes(std::uint64_t x, std::size_t k) noexcept {
-        return k >= 8 ? x : x & (~std::uint64_t{0} >> (64 - 8 * k));
-    }
-
-    static constexpr std::size_t kSlotBits = 9;
+    static constexpr std::size_t kSlotBits = 13;
     static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+    static constexpr std::size_t kMaxEntries = 256;  // entry 0 is the empty one
 
-    // Multiplicative hashing: the top bits of the product depend on every
-    // byte. Most words fit the first part, which keeps the hash short.
-    [[gnu::always_inline]] static std::size_t slot(const WordKey& k) noexcept {
-        std::uint64_t h = k.part[0] ^ k.len;
-        if (k.len > 8) h ^= k.part[1] * 0xC2B2'AE3D'27D4'EB4Full ^ k.part[2] * 0x1656'67B1'9E37'79F9ull;
-        return static_cast<std::size_t>((h * 0x9E37'79B9'7F4A'7C15ull) >> (64 - kSlotBits));
+    using Multipliers = std::array<std::uint64_t, 3>;
+
+    // Multiplicative hashing: the top bits of the sum depend on every byte.
+    [[gnu::always_inline]] static std::size_t slot(const WordKey& k, const Multipliers& m) noexcept {
+        const std::uint64_t h = k.part[0] * m[0] + k.part[1] * m[1] + k.part[2] * m[2];
+        return static_cast<std::size_t>(h >> (64 - kSlotBits));
     }
 
     static Token plain_token(WordKind kind, std::size_t value) {
@@ -307,29 +334,53 @@ private:
     void add(std::string_view w, WordKind kind, std::size_t value) {
         if (w.empty() || w.size() > kMaxLen) throw std::logic_error("reserved word of unexpected length");
         const WordKey k = key(w.data(), w.size(), w.size());
-        std::size_t i = slot(k);
-        while (slots_[i].len != 0) {
-            const WordEntry& e = slots_[i];
-            if (e.len == k.len && std::equal(std::begin(k.part), std::end(k.part), e.part))
+        for (std::size_t i = 1; i < count_; ++i)
+            if (std::equal(std::begin(k.part), std::end(k.part), entries_[i].part))
                 return;  // the first classification step that takes a word wins
-            i = (i + 1) & (kSlots - 1);
-        }
-        if (words_ == plain_.size()) throw std::logic_error("too many reserved words");
+        if (count_ == kMaxEntries) throw std::logic_error("too many reserved words");
         if (value > 0xFF) throw std::logic_error("reserved word of unexpected value");
-        WordEntry& e = slots_[i];
+        WordEntry& e = entries_[count_++];
         std::copy(std::begin(k.part), std::end(k.part), e.part);
-        e.len = static_cast<std::uint8_t>(k.len);
         e.kind = kind;
         e.value = static_cast<std::uint8_t>(value);
-        e.plain = static_cast<std::uint8_t>(words_);
-        plain_[words_++] = plain_token(kind, value);
+        e.plain = plain_token(kind, value);
     }
 
-    std::array<WordEntry, kSlots> slots_{};
-    std::array<Token, 256> plain_{};
-    std::size_t words_ = 0;
-};
+    // Tries multipliers from a fixed sequence until every word has a slot of
+    // its own. The words are fixed, so the outcome is the same on every run;
+    // the table has room enough that a few dozen tries suffice.
+    void choose_multipliers() {
+        std::uint64_t state = 0x243F'6A88'85A3'08D3ull;
+        const auto next = [&state] {  // splitmix64
+            std::uint64_t z = (state += 0x9E37'79B9'7F4A'7C15ull);
+            z = (z ^ (z >> 30)) * 0xBF58'476D'1CE4'E5B9ull;
+            z = (z ^ (z >> 27)) * 0x94D0'49BB'1331'11EBull;
+            return z ^ (z >> 31);
+        };
+        for (int attempt = 0; attempt < 100'000; ++attempt) {
+            const Multipliers m{next() | 1, next() | 1, next() | 1};
+            index_.fill(0);
+            bool distinct = true;
+            for (std::size_t i = 1; i < count_ && distinct; ++i) {
+                WordKey k;
+                std::copy(std::begin(entries_[i].part), std::end(entries_[i].part), k.part);
+                std::uint8_t& s = index_[slot(k, m)];
+                distinct = s == 0;
+                s = static_cast<std::uint8_t>(i);
+            }
+            if (distinct) {
+                mult_ = m;
+                return;
+            }
+        }
+        throw std::logic_error("no collision-free hash for the reserved words");
+    }
 
+    Multipliers mult_{};
+    std::array<std::uint8_t, kSlots> index_{};  // entry of each slot; 0 for none
+    std::array<WordEntry, kMaxEntries> entries_{};
+    std::size_t count_ = 1;
+};
 const WordTable& word_table() {
     static const WordTable table;
     return table;
@@ -339,6 +390,13 @@ const WordTable& word_table() {
 
 // Returned by token rules that do not match.
 constexpr std::size_t kNoToken = static_cast<std::size_t>(-1);
+
+// A token that begins at least this many bytes before the end of the source
+// is read without checking for the end at every byte: the fast paths for its
+// usual forms read at most 22 bytes from where it begins (a numeral of 19
+// digits after its sign, the byte after it and one of spacing), and leave
+// longer forms to the checked rules.
+constexpr std::size_t kSlack = 32;
 
 class Scanner {
 public:
@@ -352,30 +410,40 @@ public:
     template <bool kSpans>
     std::size_t fill(Token* out, Span* spans, std::size_t cap) {
         if (stopped_) return 0;
+        // The source is read through locals, which stores into the tokens
+        // cannot change.
+        const char* const d = s_.data();
         const std::size_t n = size();
-        // Each token's span begins where the previous one ended; only the first
-        // token has spacing before it, which the constructor skipped.
-        std::size_t start = start_;
+        const std::size_t unchecked_end = n > kSlack ? n - kSlack : 0;
+        // Each token's span begins where the previous one ended, which is where
+        // the next token begins: only the first token of the run has spacing
+        // before it, which the constructor skipped.
         std::size_t p = pos_;
-        std::size_t count = 0;
-        while (count < cap) {
-            if (p >= n) {
+        Token* t = out;
+        Token* const t_end = out + cap;
+        // Where the span of the token at p begins.
+        const auto span_start = [&] { return first_ && t == out ? 0 : p; };
+        for (; t != t_end; ++t) {
+            std::size_t e;
+            if (p < unchecked_end) [[likely]] {
+                e = token<false>(d, n, p, *t);
+            } else if (p < n) {
+                e = token_near_end(p, *t);
+            } else {
                 // Spacing alone is read only together with a token.
-                if (start < n) fail(start);
+                if (span_start() < n) fail(span_start());
                 break;
             }
-            const std::size_t e = token(p, out[count]);
-            if (e == kNoToken) {
-                fail(start);
+            if (e == kNoToken) [[unlikely]] {
+                fail(span_start());
                 break;
             }
-            if constexpr (kSpans) spans[count] = Span{start, e};
-            ++count;
-            start = p = e;
+            if constexpr (kSpans) spans[t - out] = Span{span_start(), e};
+            p = e;
         }
-        start_ = start;
+        if (t != out) first_ = false;
         pos_ = p;
-        return count;
+        return static_cast<std::size_t>(t - out);
     }
 
     std::vector<LexError> take_errors() noexcept { return std::move(errors_); }
@@ -422,14 +490,15 @@ private:
     }
 
     // Blanks and comments from p. Between tokens there is mostly nothing or a
-    // few spaces: those are settled here, the rest out of line.
-    [[gnu::always_inline]] std::size_t skip_spacing(std::size_t p) const noexcept {
-        const char* d = s_.data();
-        const std::size_t n = size();
-        if (p >= n || !(cls(d[p]) & kMaySpace)) return p;
-        if (d[p] == ' ' && p + 1 < n && !(cls(d[p + 1]) & kMaySpace)) return p + 1;
+    // single space: those are settled here, the rest out of line. Unless
+    // `kChecked`, the two bytes at p must lie in the source.
+    template <bool kChecked = true>
+    [[gnu::always_inline]] std::size_t skip_spacing(const char* d, std::size_t n, std::size_t p) const noexcept {
+        if ((kChecked && p >= n) || !(cls(d[p]) & kMaySpace)) return p;
+        if (d[p] == ' ' && (!kChecked || p + 1 < n) && !(cls(d[p + 1]) & kMaySpace)) return p + 1;
         return skip_spacing_run(p);
     }
+    std::size_t skip_spacing(std::size_t p) const noexcept { return skip_spacing(s_.data(), size(), p); }
 
     [[gnu::noinline]] std::size_t skip_spacing_run(std::size_t p) const noexcept {
         const char* d = s_.data();
@@ -525,39 +594,57 @@ private:
     // One token at p (which lies in the source) into `t`: the end of the token
     // and the spacing after it, or kNoToken when no token rule matches. The
     // usual kinds are told apart by tests in the order of their frequency,
-    // which the processor predicts better than one jump by a table.
-    [[gnu::always_inline]] std::size_t token(std::size_t p, Token& t) {
-        const char* d = s_.data();
-        const char c = d[p];
-        const Start start = kStarts[static_cast<unsigned char>(c)];
+    // which the processor predicts better than one jump by a table. Unless
+    // `kChecked`, p lies at least `kSlack` bytes before the end.
+    template <bool kChecked>
+    [[gnu::always_inline]] std::size_t token(const char* d, std::size_t n, std::size_t p, Token& t) {
+        const auto c = static_cast<unsigned char>(d[p]);
+        const Start start = kStarts[c];
         if (start == Start::Punct) {
-            t = Token::simple(kPunctKinds[static_cast<unsigned char>(c)]);
-            return skip_spacing(p + 1);
+            t = Token::simple(kPunctKinds[c]);
+            return skip_spacing<kChecked>(d, n, p + 1);
         }
-        if (start == Start::Word) return skip_spacing(plain_word(p, t));
-        if (start == Start::Register) {
-            const std::size_t q = scan_ident(p + 1, true);
-            t = Token::register_name(text(p + 1, q));
-            return skip_spacing(q);
-        }
+        if (start == Start::Word) return plain_word<kChecked>(d, n, p, t);
+        if (start == Start::Register) return register_name<kChecked>(d, n, p, t);
         if (start == Start::Newline) {
             t = Token::simple(TokenDiscriminants::Newline);
-            return newline_run(p);
+            return newline_run<kChecked>(d, n, p);
         }
-        if (start == Start::Numeral) {
-            const std::size_t q = numeral(p, t);
-            return q == kNoToken ? q : skip_spacing(q);
-        }
+        if (start == Start::Numeral) return numeral<kChecked>(d, n, p, t);
         return rare_token(p, start, t);
+    }
+
+    // A token in the last `kSlack` bytes of the source.
+    [[gnu::noinline]] std::size_t token_near_end(std::size_t p, Token& t) {
+        return token<true>(s_.data(), size(), p, t);
+    }
+
+    // A register at p: "%", then identifier characters and ".". One block
+    // settles a name that is ASCII and ends within it.
+    template <bool kChecked>
+    [[gnu::always_inline]] std::size_t register_name(const char* d, std::size_t n, std::size_t p, Token& t) {
+        const std::size_t first = p + 1;
+        if (!kChecked || n - first >= 16) {
+            const Block16 b(d + first);
+            const unsigned stops = ~(b.ident() | b.equal('.')) & 0xFFFFu;
+            const std::size_t q = first + static_cast<std::size_t>(std::countr_zero(stops));
+            if (stops != 0 && is_ascii(d[q])) {
+                t = Token::register_name({d + first, q - first});
+                return skip_spacing<kChecked>(d, n, q);  // q + 2 <= p + 18
+            }
+        }
+        const std::size_t q = scan_ident(first, true);
+        t = Token::register_name(text(first, q));
+        return skip_spacing(q);
     }
 
     // Meta words, words that begin with a non-ASCII character, and string
     // literals; no token at a byte that starts none.
-    std::size_t rare_token(std::size_t p, Start start, Token& t) {
+    [[gnu::noinline]] std::size_t rare_token(std::size_t p, Start start, Token& t) {
         std::size_t q = kNoToken;
         switch (start) {
-            case Start::MetaWord: q = word(p, p + 1, t); break;
-            case Start::OtherWord: q = word(p, p, t); break;
+            case Start::MetaWord: q = word(p, p + 1, t, true); break;
+            case Start::OtherWord: q = word(p, p, t, false); break;
             case Start::String: q = string_literal(p, t); break;
             default: break;
         }
@@ -566,10 +653,18 @@ private:
 
     // One or more of (spacing, line feed, spacing), starting at a line feed.
     // Indentation by spaces is skipped here, other spacing out of line.
-    std::size_t newline_run(std::size_t p) const noexcept {
-        const char* d = s_.data();
-        const std::size_t n = size();
+    template <bool kChecked>
+    [[gnu::always_inline]] std::size_t newline_run(const char* d, std::size_t n, std::size_t p) const noexcept {
         std::size_t q = p + 1;
+        if constexpr (!kChecked) {
+            // Up to seven spaces of indentation, then a token: one load
+            // settles them (q + 8 <= p + 9).
+            const std::uint64_t x = load8(d + q) ^ 0x2020'2020'2020'2020ull;
+            if (x != 0) {
+                const std::size_t r = q + static_cast<std::size_t>(std::countr_zero(x)) / 8;
+                if (!(cls(d[r]) & kMaySpace) && d[r] != '\n') return r;
+            }
+        }
         for (;;) {
             while (q < n && d[q] == ' ') ++q;
             if (q < n && (cls(d[q]) & kMaySpace)) q = skip_spacing_run(q);
@@ -579,24 +674,47 @@ private:
     }
 
     // A numeral at p (a digit or a sign). A decimal integer of at most 18
-    // digits that no letter, digit, "_" or "." follows is converted here; every
-    // other literal, and a sign without digits, goes to the general rules.
-    [[gnu::always_inline]] std::size_t numeral(std::size_t p, Token& t) {
-        const char* d = s_.data();
-        const std::size_t n = size();
+    // digits that no letter, digit, "_" or "." follows is converted here, a
+    // fraction by `fraction`; every other literal, and a sign without digits,
+    // goes to the general rules.
+    template <bool kChecked>
+    [[gnu::always_inline]] std::size_t numeral(const char* d, std::size_t n, std::size_t p, Token& t) {
         const std::size_t first = p + (d[p] == '+' || d[p] == '-');
         std::size_t e = first;
         std::uint64_t v = 0;
-        while (e < n && e - first < 19 && is_digit(d[e])) {
-            v = v * 10 + static_cast<std::uint64_t>(d[e] - '0');
-            ++e;
-        }
-        if (e > first && e - first <= 18 && (e >= n || !(cls(d[e]) & (kIdent | kDot)))) {
+        // At most 19 digits: unchecked, e stays below p + 21.
+        const std::size_t limit = kChecked ? std::min(first + 19, n) : first + 19;
+        for (unsigned digit; e < limit && (digit = static_cast<unsigned char>(d[e]) - unsigned{'0'}) < 10; ++e)
+            v = v * 10 + digit;
+        if (e > first && e - first <= 18 && ((kChecked && e >= n) || !(cls(d[e]) & (kIdent | kDot)))) {
             const auto value = static_cast<std::int64_t>(v);
             t = Token::number(d[p] == '-' ? -value : value);
-            return e;
+            return skip_spacing<kChecked>(d, n, e);
         }
-        return general_numeral(p, t);
+        const std::size_t q = e > first && (!kChecked || e < n) && d[e] == '.' ? fraction(p, first, e, t)
+                                                                                 : general_numeral(p, t);
+        return q == kNoToken ? q : skip_spacing(q);
+    }
+
+    // A numeral at p whose digits [first, point) are followed by ".": digits
+    // "." digits, at most 18 digits in all, that no letter, digit, "_" or "."
+    // follows (so without an exponent), is converted here as the general
+    // rules would; every other literal goes to them.
+    [[gnu::noinline]] std::size_t fraction(std::size_t p, std::size_t first, std::size_t point, Token& t) {
+        const char* d = s_.data();
+        const std::size_t n = size();
+        std::size_t e = point + 1;
+        while (e < n && is_digit(d[e])) ++e;
+        const std::size_t fraction_digits = e - point - 1;
+        if (fraction_digits == 0 || (point - first) + fraction_digits > 18 ||
+            (e < n && (cls(d[e]) & (kIdent | kDot))))
+            return general_numeral(p, t);
+        std::int64_t mantissa = 0;  // below 10^18
+        for (std::size_t i = first; i < e; ++i)
+            if (i != point) mantissa = mantissa * 10 + (d[i] - '0');
+        t = store_->decimal(
+            Decimal(BigInt(d[p] == '-' ? -mantissa : mantissa), static_cast<std::int64_t>(fraction_digits)));
+        return e;
     }
 
     [[gnu::noinline]] std::size_t general_numeral(std::size_t p, Token& t) {
@@ -645,25 +763,30 @@ private:
         return kNoToken;
     }
 
-    // A word at p: an optional "!", identifier characters from `head_start`
-    // (after the "!"), then its variant list (every "." and identifier
-    // character that follows).
-    [[gnu::always_inline]] std::size_t word(std::size_t p, std::size_t head_start, Token& t) {
+    // A word at p: an optional "!" (`bang`), identifier characters from
+    // `head_start` (after the "!"), then its variant list (every "." and
+    // identifier character that follows). The end of the word, without the
+    // spacing after it.
+    [[gnu::noinline]] std::size_t word(std::size_t p, std::size_t head_start, Token& t, bool bang) {
         const std::size_t head_end = scan_ident(head_start);
         if (head_end == head_start) return kNoToken;
         std::size_t end = head_end;
         if (end < size() && s_[end] == '.') end = scan_ident(end + 1, true);
-        classify(p, head_end, end, t);
+        const std::size_t len = head_end - p;
+        const WordEntry* e =
+            len <= WordTable::kMaxLen ? words_.find(WordTable::key(s_.data() + p, len, size() - p)) : nullptr;
+        classify(s_.data(), p, head_end, end, e, bang, t);
         return end;
     }
 
-    // A word at p without "!" (so p holds an identifier character). One block
-    // settles a word that is ASCII and ends within it: the head ends at the
-    // first ".", the variant list at the first byte that is neither "." nor an
-    // identifier character.
-    [[gnu::always_inline]] std::size_t plain_word(std::size_t p, Token& t) {
-        if (size() - p >= 16) {
-            const Block16 b(s_.data() + p);
+    // A word at p without "!" (so p holds an identifier character), and the
+    // spacing after it. One block settles a word that is ASCII and ends within
+    // it: the head ends at the first ".", the variant list at the first byte
+    // that is neither "." nor an identifier character.
+    template <bool kChecked>
+    [[gnu::always_inline]] std::size_t plain_word(const char* d, std::size_t n, std::size_t p, Token& t) {
+        if (!kChecked || n - p >= 16) {
+            const Block16 b(d + p);
             const unsigned dots = b.equal('.');
             const unsigned stops = ~(b.ident() | dots) & 0xFFFFu;
             const unsigned first_stop = stops & (0u - stops);
@@ -672,28 +795,27 @@ private:
                 const std::size_t end = p + static_cast<std::size_t>(std::countr_zero(stops));
                 const std::size_t head_end =
                     head_dots ? p + static_cast<std::size_t>(std::countr_zero(head_dots)) : end;
-                classify(p, head_end, end, t);
-                return end;
+                const WordEntry* e = words_.find(WordTable::short_key(b.prefix(head_end - p)));
+                classify(d, p, head_end, end, e, false, t);
+                return skip_spacing<kChecked>(d, n, end);  // end + 2 <= p + 17
             }
         }
-        return word(p, p, t);  // matches: p holds an identifier character
+        // Matches: p holds an identifier character.
+        return skip_spacing(word(p, p, t, false));
     }
 
-    // Word classification: the word is [p, head_end) with its "!", the variant
-    // list [head_end, end).
-    [[gnu::always_inline]] void classify(std::size_t p, std::size_t head_end, std::size_t end, Token& t) {
-        const char* d = s_.data();
+    // Word classification: the word is [p, head_end) with its "!" (`bang`),
+    // the variant list [head_end, end); `e` is the word's table entry.
+    [[gnu::always_inline]] void classify(const char* d, std::size_t p, std::size_t head_end, std::size_t end,
+                                         const WordEntry* e, bool bang, Token& t) {
         const std::size_t len = head_end - p;
         const bool has_variants = end != head_end;
-        const bool bang = d[p] == '!';
-        const WordEntry* e =
-            len <= WordTable::kMaxLen ? words_.find(WordTable::key(d + p, len, size() - p)) : nullptr;
         if (e) {
             if (!has_variants && !bang) {
                 if (e->kind == WordKind::InstrOp)
-                    t = Token::instr_op(static_cast<KeInstrOp>(e->value), text(head_end, end));
+                    t = Token::instr_op(static_cast<KeInstrOp>(e->value), {d + head_end, 0});
                 else
-                    t = words_.plain(*e);
+                    t = e->plain;
                 return;
             }
             // With variants or a "!" before it, only these kinds keep their meaning.
@@ -721,13 +843,13 @@ private:
             if (numbered_calling_convention(p, head_end, end, t)) return;
         }
         if (bang) {
-            t = Token::meta_identifier(text(p + 1, end));
+            t = Token::meta_identifier({d + p + 1, end - p - 1});
         } else if (has_variants) {
-            t = Token::identifier(text(p, end));
+            t = Token::identifier({d + p, end - p});
         } else if (d[p] == 'i' && all_digits(p + 1, head_end)) {
             integer_type(p, end, t);
         } else {
-            t = Token::identifier(text(p, head_end));
+            t = Token::identifier({d + p, head_end - p});
         }
     }
 
@@ -862,8 +984,8 @@ private:
     std::string_view s_;
     const WordTable& words_;
     TokenStore* store_ = nullptr;
-    std::size_t start_ = 0;  // where the next token's span begins
-    std::size_t pos_ = 0;    // where the next token begins: `start_` past spacing
+    std::size_t pos_ = 0;  // where the next token begins
+    bool first_ = true;    // no token has been read yet
     bool stopped_ = false;
     std::vector<LexError> errors_;
 };

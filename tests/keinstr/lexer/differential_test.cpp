@@ -130,12 +130,20 @@ std::vector<std::string> vocabulary() {
           "\"\\\xc3\xa9\"", "\"two\nlines\"", "\"semi ; colon\"", "(", ")", "{", "}", "[", "]", "<", ">", ",", ":",
           "=", "\n", "\r\n", "?", "$", "\xe2\x82\xac", "\xff", "\xc3", "\x01", "."})
         v.emplace_back(w);
+    // Fractions on both sides of 18 digits in all, and what may follow one.
+    for (std::string_view w :
+         {"123456789.123456789", "-12345678.9012345678", "1234567890.123456789", "123456789.1234567890",
+          "0.000000000000000001", "0.0000000000000000001", "+99999999999999999.9", "999999999999999999.9",
+          "-0.0", "3.25", "3.25e2", "3.25E-2", "3.25x", "3.25_", "3.25.5", "3..25", "3.é", "1.\xcc\x81",
+          "7.5%v"})
+        v.emplace_back(w);
     return v;
 }
 
 const std::vector<std::string> kSeparators = {
     "", "", "", " ", " ", " ", "  ", "\n", "\n  ", "\n\n", "\t", " ; note\n", ";c", "\r\n", "\xc2\xa0",
-    "\xe2\x80\xa8", "\xc2\x85", "        ", "\n        x", "\v\f",
+    "\xe2\x80\xa8", "\xc2\x85", "        ", "\n        x", "\v\f", "\n       ", "\n   \n  ", "\n  \t",
+    "\n \xc2\xa0", "\n  ;c\n  ",
 };
 
 std::string soup(std::mt19937_64& rng, const std::vector<std::string>& vocab, std::size_t pieces) {
@@ -164,6 +172,18 @@ TEST(LexerDifferential, EveryPieceAlone) {
         check_source(w + " ");
         check_source("  " + w + "\n");
         check_source(w + w);
+    }
+}
+
+TEST(LexerDifferential, EveryPieceFarFromTheEnd) {
+    // Tokens that begin well before the end of the source are read by the
+    // paths that skip the end checks: every piece and separator there.
+    const std::string tail = " (" + std::string(40, ',') + ")";
+    const std::vector<std::string> vocab = vocabulary();
+    for (std::size_t i = 0; i < vocab.size(); ++i) {
+        check_source(vocab[i] + tail);
+        check_source(vocab[i] + " " + tail);
+        check_source(vocab[i] + kSeparators[i % kSeparators.size()] + tail);
     }
 }
 
