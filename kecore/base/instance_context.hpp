@@ -17,6 +17,7 @@
 #include "kecore/base/api.hpp"
 #include "kecore/base/build_info.hpp"
 #include "kecore/base/module_key.hpp"
+#include "kecore/compiler/zstd_stream.hpp"
 #include "kecore/ext/kelog/log.hpp"
 #include "kecore/ext/plugin.hpp"
 #include "kecore/utils/error.hpp"
@@ -101,11 +102,16 @@ public:
     keinstr::ClockContext uuid_context;
     keinstr::NodeId uuid_node;
 
+    // The zstd contexts the instance's compiles and loads reuse (see
+    // ZstdContextPool); lending one out does not change the instance.
+    ZstdContextPool& zstd_contexts() const noexcept { return zstd_contexts_; }
+
 private:
     InstanceContext(const BuildInfo& build, ApplicationInfo&& app, std::uint32_t node_id);
 
     std::atomic<LogHook> log_hook_{&default_log_hook};
     std::atomic<LogLevelEXT> log_least_{LogLevelEXT::Trace};
+    mutable ZstdContextPool zstd_contexts_;
 };
 
 // The UUID node id of a create info's node id: its four bytes little-endian,

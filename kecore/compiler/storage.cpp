@@ -163,7 +163,7 @@ std::expected<std::vector<std::uint8_t>, KeError> CompiledModuleStorage::encode(
                 w.u64(0);
             }
         },
-        kStorageCompressionLevel);
+        kStorageCompressionLevel, &instance.zstd_contexts());
     if (!written) {
         std::string text = fmt::format("Failed to serialize compiled module storage header: {}",
                                        written.error().to_string());
@@ -204,7 +204,7 @@ std::expected<CompiledModuleStorage, KeError> CompiledModuleStorage::decode(cons
 
     const std::span<const std::uint8_t> frame = rest.subspan(requirement_bytes.size() + 1);
     if (auto refused = check_frame_window(frame)) return fail(*refused);
-    auto decompressor = ZstdDecompressor::create(frame);
+    auto decompressor = ZstdDecompressor::create(frame, &instance.zstd_contexts());
     if (!decompressor) return fail(decompressor.error().to_string());
     BoundedPayload payload(*decompressor, payload_limit(frame));
     BorshReader reader(payload.source(), kPayloadReadBuffer);

@@ -2,6 +2,8 @@
 
 #include <zstd.h>
 
+#include <utility>
+
 namespace kecore {
 
 using keinstr::BorshResult;
@@ -19,10 +21,17 @@ IoError out_of_memory() { return IoError(IoErrorKind::OutOfMemory); }
 // ---------------------------------------------------------------------------------------
 // Compression
 
-void ZstdCompressor::Free::operator()(ZSTD_CCtx_s* c) const noexcept { ZSTD_freeCCtx(c); }
+void ZstdCompressor::Free::operator()(ZSTD_CCtx_s* c) const noexcept {
+    if (pool != nullptr) {
+        pool->give_back(c);
+    } else {
+        ZSTD_freeCCtx(c);
+    }
+}
 
-BorshResult<ZstdCompressor> ZstdCompressor::create(std::vector<std::uint8_t>& out, int level) {
-    std::unique_ptr<ZSTD_CCtx_s, Free> ctx(ZSTD_createCCtx());
+BorshResult<ZstdCompressor> ZstdCompressor::create(std::vector<std::uint8_t>& out, int level, ZstdContextPool* pool) {
+    std::unique_ptr<ZSTD_CCtx_s, Free> ctx(pool != nullptr ? pool->take_compression() : ZSTD_createCCtx(),
+                                           Free{pool});
     if (!ctx) return std::unexpected(out_of_memory());
     if (const std::size_t r = ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_compressionLevel, level); ZSTD_isError(r))
         return std::unexpected(zstd_error(r));
@@ -62,8 +71,8 @@ keinstr::ByteSink ZstdCompressor::sink() {
 }
 
 BorshResult<void> compress_frame(std::vector<std::uint8_t>& out, const std::function<void(keinstr::BorshWriter&)>& produce,
-                                 int level) {
-    auto compressor = ZstdCompressor::create(out, level);
+                                 int level, ZstdContextPool* pool) {
+    auto compressor = ZstdCompressor::create(out, level, pool);
     if (!compressor) return std::unexpected(std::move(compressor.error()));
     keinstr::BorshWriter writer(compressor->sink(), ZSTD_CStreamInSize());
     produce(writer);
@@ -74,10 +83,17 @@ BorshResult<void> compress_frame(std::vector<std::uint8_t>& out, const std::func
 // ---------------------------------------------------------------------------------------
 // Decompression
 
-void ZstdDecompressor::Free::operator()(ZSTD_DCtx_s* c) const noexcept { ZSTD_freeDCtx(c); }
+void ZstdDecompressor::Free::operator()(ZSTD_DCtx_s* c) const noexcept {
+    if (pool != nullptr) {
+        pool->give_back(c);
+    } else {
+        ZSTD_freeDCtx(c);
+    }
+}
 
-BorshResult<ZstdDecompressor> ZstdDecompressor::create(std::span<const std::uint8_t> input) {
-    std::unique_ptr<ZSTD_DCtx_s, Free> ctx(ZSTD_createDCtx());
+BorshResult<ZstdDecompressor> ZstdDecompressor::create(std::span<const std::uint8_t> input, ZstdContextPool* pool) {
+    std::unique_ptr<ZSTD_DCtx_s, Free> ctx(pool != nullptr ? pool->take_decompression() : ZSTD_createDCtx(),
+                                           Free{pool});
     if (!ctx) return std::unexpected(out_of_memory());
     return ZstdDecompressor(input, std::move(ctx));
 }
@@ -114,6 +130,55 @@ BorshResult<std::size_t> ZstdDecompressor::read(std::span<std::uint8_t> dst) {
 
 keinstr::ByteSource ZstdDecompressor::source() {
     return [this](std::span<std::uint8_t> dst) { return read(dst); };
+}
+
+// ---------------------------------------------------------------------------------------
+// Context pool
+
+ZstdContextPool::~ZstdContextPool() {
+    ZSTD_freeCCtx(compression_);
+    ZSTD_freeDCtx(decompression_);
+}
+
+ZSTD_CCtx_s* ZstdContextPool::take_compression() {
+    {
+        std::lock_guard lock(mutex_);
+        if (compression_ != nullptr) return std::exchange(compression_, nullptr);
+    }
+    return ZSTD_createCCtx();
+}
+
+ZSTD_DCtx_s* ZstdContextPool::take_decompression() {
+    {
+        std::lock_guard lock(mutex_);
+        if (decompression_ != nullptr) return std::exchange(decompression_, nullptr);
+    }
+    return ZSTD_createDCtx();
+}
+
+void ZstdContextPool::give_back(ZSTD_CCtx_s* c) noexcept {
+    if (c == nullptr) return;
+    // Back to the fresh state: no session, every parameter at its default.
+    if (!ZSTD_isError(ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters))) {
+        std::lock_guard lock(mutex_);
+        if (compression_ == nullptr) {
+            compression_ = c;
+            return;
+        }
+    }
+    ZSTD_freeCCtx(c);
+}
+
+void ZstdContextPool::give_back(ZSTD_DCtx_s* c) noexcept {
+    if (c == nullptr) return;
+    if (!ZSTD_isError(ZSTD_DCtx_reset(c, ZSTD_reset_session_and_parameters))) {
+        std::lock_guard lock(mutex_);
+        if (decompression_ == nullptr) {
+            decompression_ = c;
+            return;
+        }
+    }
+    ZSTD_freeDCtx(c);
 }
 
 }  // namespace kecore

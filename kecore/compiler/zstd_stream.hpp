@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -26,13 +27,18 @@ struct ZSTD_DCtx_s;
 
 namespace kecore {
 
+class ZstdContextPool;
+
 class ZstdCompressor {
 public:
     static constexpr int kDefaultLevel = 3;
 
     // A compressor appending to `out`, which must outlive it. No dictionary; other frame
     // parameters at libzstd's defaults (no checksum, no content size).
-    static keinstr::BorshResult<ZstdCompressor> create(std::vector<std::uint8_t>& out, int level = kDefaultLevel);
+    // With `pool`, the context is taken from it and given back when the compressor
+    // is destroyed (the pool must outlive the compressor).
+    static keinstr::BorshResult<ZstdCompressor> create(std::vector<std::uint8_t>& out, int level = kDefaultLevel,
+                                                       ZstdContextPool* pool = nullptr);
 
     ZstdCompressor(ZstdCompressor&&) noexcept = default;
     ZstdCompressor& operator=(ZstdCompressor&&) noexcept = default;
@@ -45,7 +51,10 @@ public:
     keinstr::ByteSink sink();
 
 private:
+    friend class ZstdContextPool;
+    // Frees the context, or gives it back to its pool.
     struct Free {
+        ZstdContextPool* pool = nullptr;
         void operator()(ZSTD_CCtx_s* c) const noexcept;
     };
     ZstdCompressor(std::vector<std::uint8_t>& out, std::unique_ptr<ZSTD_CCtx_s, Free> ctx,
@@ -70,14 +79,17 @@ private:
 // `out` holds a partial frame; the caller discards it.
 keinstr::BorshResult<void> compress_frame(std::vector<std::uint8_t>& out,
                                           const std::function<void(keinstr::BorshWriter&)>& produce,
-                                          int level = ZstdCompressor::kDefaultLevel);
+                                          int level = ZstdCompressor::kDefaultLevel, ZstdContextPool* pool = nullptr);
 
 class ZstdDecompressor {
 public:
     // A decompressor of the frame at the start of `input` (which must outlive it). Bytes
     // after the frame are never read. Legacy frame formats are accepted as far as the
     // linked libzstd supports them.
-    static keinstr::BorshResult<ZstdDecompressor> create(std::span<const std::uint8_t> input);
+    // With `pool`, the context is taken from it and given back when the
+    // decompressor is destroyed (the pool must outlive the decompressor).
+    static keinstr::BorshResult<ZstdDecompressor> create(std::span<const std::uint8_t> input,
+                                                         ZstdContextPool* pool = nullptr);
 
     ZstdDecompressor(ZstdDecompressor&&) noexcept = default;
     ZstdDecompressor& operator=(ZstdDecompressor&&) noexcept = default;
@@ -94,7 +106,10 @@ public:
     std::size_t input_consumed() const noexcept { return pos_; }
 
 private:
+    friend class ZstdContextPool;
+    // Frees the context, or gives it back to its pool.
     struct Free {
+        ZstdContextPool* pool = nullptr;
         void operator()(ZSTD_DCtx_s* c) const noexcept;
     };
     ZstdDecompressor(std::span<const std::uint8_t> input, std::unique_ptr<ZSTD_DCtx_s, Free> ctx)
@@ -105,6 +120,33 @@ private:
     std::size_t pos_ = 0;
     bool finished_ = false;
     std::optional<keinstr::IoError> error_;
+};
+
+// Compression and decompression contexts kept for reuse. Making a context and
+// clearing its tables costs about as much as compressing a small module, so an
+// instance keeps one context of each kind between its compiles and loads. A
+// context is lent to one user at a time (a user that finds none free makes its
+// own, which is freed after use unless the pool is empty by then). A context
+// given back is reset to its fresh state, so reuse never changes the bytes
+// produced or read. Thread-safe.
+class ZstdContextPool {
+public:
+    ZstdContextPool() = default;
+    ZstdContextPool(const ZstdContextPool&) = delete;
+    ZstdContextPool& operator=(const ZstdContextPool&) = delete;
+    ~ZstdContextPool();
+
+    // A fresh context (kept or new); null when memory is exhausted.
+    ZSTD_CCtx_s* take_compression();
+    ZSTD_DCtx_s* take_decompression();
+    // Keeps `c` (reset) when no context of its kind is kept, else frees it.
+    void give_back(ZSTD_CCtx_s* c) noexcept;
+    void give_back(ZSTD_DCtx_s* c) noexcept;
+
+private:
+    std::mutex mutex_;
+    ZSTD_CCtx_s* compression_ = nullptr;
+    ZSTD_DCtx_s* decompression_ = nullptr;
 };
 
 }  // namespace kecore

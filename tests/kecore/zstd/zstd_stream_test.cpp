@@ -2,6 +2,10 @@
 
 #include <zstd.h>
 
+#include <thread>
+#include <utility>
+#include <vector>
+
 #include "kecore/compiler/zstd_stream.hpp"
 
 using namespace kecore;
@@ -180,4 +184,96 @@ TEST(ZstdStream, WriterFailureAndFinishedFrame) {
     Bytes plain(10);
     EXPECT_EQ(ZSTD_decompress(plain.data(), plain.size(), out2.data(), out2.size()), 10u);
     EXPECT_EQ(plain, data);
+}
+
+namespace {
+
+Bytes framed_with(const Bytes& payload, int level, ZstdContextPool* pool) {
+    Bytes out;
+    auto r = compress_frame(out, [&](BorshWriter& w) { w.bytes(payload); }, level, pool);
+    EXPECT_TRUE(r);
+    return out;
+}
+
+Bytes unframed_with(const Bytes& frame, ZstdContextPool* pool) {
+    auto d = ZstdDecompressor::create(frame, pool);
+    EXPECT_TRUE(d);
+    if (!d) return {};
+    BorshReader r(d->source());
+    auto back = r.bytes();
+    EXPECT_TRUE(back) << (back ? "" : back.error().to_string());
+    return back ? *back : Bytes{};
+}
+
+}  // namespace
+
+TEST(ZstdContextPool, ReusedContextsGiveTheBytesOfFreshOnes) {
+    ZstdContextPool pool;
+    // Other levels and sizes in between must leave nothing behind in the kept context.
+    const std::vector<std::pair<std::size_t, int>> runs = {
+        {100, 3}, {300'000, 19}, {0, 3}, {200'000, 1}, {200'000, 3}, {3'000'000, 3}, {100, 3}};
+    for (const auto& [size, level] : runs) {
+        const Bytes payload = pattern(size);
+        const Bytes fresh = framed_with(payload, level, nullptr);
+        EXPECT_EQ(framed_with(payload, level, &pool), fresh) << size << " at level " << level;
+        EXPECT_EQ(unframed_with(fresh, &pool), payload) << size;
+    }
+
+    // A decompression that failed part way leaves the kept context fit for the next frame.
+    const Bytes good = framed_with(pattern(50'000), 3, nullptr);
+    Bytes broken = good;
+    broken.resize(broken.size() / 2);
+    {
+        auto d = ZstdDecompressor::create(broken, &pool);
+        ASSERT_TRUE(d);
+        BorshReader r(d->source());
+        EXPECT_FALSE(r.bytes());
+    }
+    EXPECT_EQ(unframed_with(good, &pool), pattern(50'000));
+    // So does a compression given up before its frame was finished.
+    {
+        Bytes out;
+        auto c = ZstdCompressor::create(out, 3, &pool);
+        ASSERT_TRUE(c);
+        ASSERT_TRUE(c->write(pattern(300'000)));
+    }
+    EXPECT_EQ(framed_with(pattern(1000), 3, &pool), framed_with(pattern(1000), 3, nullptr));
+}
+
+TEST(ZstdContextPool, LendsToOneUserAtATime) {
+    ZstdContextPool pool;
+    const Bytes a = pattern(70'000);
+    const Bytes b = pattern(90'000);
+    Bytes out_a;
+    Bytes out_b;
+    {
+        // Two compressors at once: the second finds the pool empty and makes its own.
+        auto first = ZstdCompressor::create(out_a, 3, &pool);
+        auto second = ZstdCompressor::create(out_b, 3, &pool);
+        ASSERT_TRUE(first && second);
+        ASSERT_TRUE(first->write(a) && second->write(b));
+        ASSERT_TRUE(first->finish() && second->finish());
+    }
+    Bytes plain_a(a.size());
+    Bytes plain_b(b.size());
+    EXPECT_EQ(ZSTD_decompress(plain_a.data(), plain_a.size(), out_a.data(), out_a.size()), a.size());
+    EXPECT_EQ(ZSTD_decompress(plain_b.data(), plain_b.size(), out_b.data(), out_b.size()), b.size());
+    EXPECT_EQ(plain_a, a);
+    EXPECT_EQ(plain_b, b);
+
+    // Threads sharing one pool all produce and read what fresh contexts do.
+    const Bytes payload = pattern(150'000);
+    const Bytes expected = framed_with(payload, 3, nullptr);
+    std::vector<int> good(8, 0);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < good.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i) {
+                const Bytes frame = framed_with(payload, 3, &pool);
+                if (frame == expected && unframed_with(frame, &pool) == payload) ++good[t];
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    EXPECT_EQ(good, std::vector<int>(good.size(), 5));
 }
