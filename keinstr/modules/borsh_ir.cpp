@@ -447,7 +447,17 @@ public:
             case 1: {
                 ++p_;
                 ConstBox* box = std::get_if<1>(&v);
-                return constant((box != nullptr ? *box : v.emplace<1>()).get_mut());
+                ConstBox& held = box != nullptr ? *box : v.emplace<1>();
+                if (*p_ == 0) {
+                    // An integer: its box shares the constant when the value is small.
+                    ++p_;
+                    const std::uint32_t width = u32();
+                    std::int64_t value;
+                    if (!small_int(value)) return false;
+                    held = ConstBox::integer(width, value);
+                    return true;
+                }
+                return constant(held.get_mut());
             }
             case 2: {
                 ++p_;

@@ -92,7 +92,13 @@ BorshResult<void> borsh_read(BorshReader& r, IConst& out);
 BorshResult<void> borsh_read(BorshReader& r, FConst& out);
 BorshResult<void> borsh_read(BorshReader& r, FunctionPointer& out);
 BorshResult<void> borsh_read(BorshReader& r, AnyConst& out);
-inline BorshResult<void> borsh_read(BorshReader& r, ConstBox& out) { return borsh_read(r, out.get_mut()); }
+// Reads into a constant of its own, then boxes it (small integers are shared).
+inline BorshResult<void> borsh_read(BorshReader& r, ConstBox& out) {
+    AnyConst c;
+    if (auto read = borsh_read(r, c); !read) return read;
+    out = ConstBox(std::move(c));
+    return {};
+}
 BorshResult<void> borsh_read(BorshReader& r, Operand& out);
 BorshResult<void> borsh_read(BorshReader& r, CallingConvention& out);
 BorshResult<void> borsh_read(BorshReader& r, MetaProbOperand& out);
