@@ -140,45 +140,48 @@ ZstdContextPool::~ZstdContextPool() {
     ZSTD_freeDCtx(decompression_);
 }
 
-ZSTD_CCtx_s* ZstdContextPool::take_compression() {
+namespace {
+
+// The kept context of a kind, taken out of `slot`, or a new one.
+template <class Ctx>
+Ctx* take_or_make(std::mutex& mutex, Ctx*& slot, Ctx* (*make)()) {
     {
-        std::lock_guard lock(mutex_);
-        if (compression_ != nullptr) return std::exchange(compression_, nullptr);
+        std::lock_guard lock(mutex);
+        if (slot != nullptr) return std::exchange(slot, nullptr);
     }
-    return ZSTD_createCCtx();
+    return make();
 }
 
-ZSTD_DCtx_s* ZstdContextPool::take_decompression() {
-    {
-        std::lock_guard lock(mutex_);
-        if (decompression_ != nullptr) return std::exchange(decompression_, nullptr);
+// Keeps `c` in `slot` once reset to its fresh state (no session, every parameter
+// at its default), unless a context is kept there already; frees it otherwise.
+template <class Ctx>
+void keep_or_free(std::mutex& mutex, Ctx*& slot, Ctx* c, std::size_t (*reset)(Ctx*, ZSTD_ResetDirective),
+                  std::size_t (*free)(Ctx*)) noexcept {
+    if (c == nullptr) return;
+    if (!ZSTD_isError(reset(c, ZSTD_reset_session_and_parameters))) {
+        std::lock_guard lock(mutex);
+        if (slot == nullptr) {
+            slot = c;
+            return;
+        }
     }
-    return ZSTD_createDCtx();
+    free(c);
+}
+
+}  // namespace
+
+ZSTD_CCtx_s* ZstdContextPool::take_compression() { return take_or_make(mutex_, compression_, &ZSTD_createCCtx); }
+
+ZSTD_DCtx_s* ZstdContextPool::take_decompression() {
+    return take_or_make(mutex_, decompression_, &ZSTD_createDCtx);
 }
 
 void ZstdContextPool::give_back(ZSTD_CCtx_s* c) noexcept {
-    if (c == nullptr) return;
-    // Back to the fresh state: no session, every parameter at its default.
-    if (!ZSTD_isError(ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters))) {
-        std::lock_guard lock(mutex_);
-        if (compression_ == nullptr) {
-            compression_ = c;
-            return;
-        }
-    }
-    ZSTD_freeCCtx(c);
+    keep_or_free(mutex_, compression_, c, &ZSTD_CCtx_reset, &ZSTD_freeCCtx);
 }
 
 void ZstdContextPool::give_back(ZSTD_DCtx_s* c) noexcept {
-    if (c == nullptr) return;
-    if (!ZSTD_isError(ZSTD_DCtx_reset(c, ZSTD_reset_session_and_parameters))) {
-        std::lock_guard lock(mutex_);
-        if (decompression_ == nullptr) {
-            decompression_ = c;
-            return;
-        }
-    }
-    ZSTD_freeDCtx(c);
+    keep_or_free(mutex_, decompression_, c, &ZSTD_DCtx_reset, &ZSTD_freeDCtx);
 }
 
 }  // namespace kecore
