@@ -198,21 +198,26 @@ def best(runs: List[Run]) -> Run:
     return Run(min(r.cpu for r in runs), min(r.wall for r in runs), peak)
 
 
-def measure_tool(cmd: Sequence[str], reps: int, idle: Run) -> Run:
-    runs = []
-    for _ in range(reps):
-        cpu, wall, rss = run_tool(cmd)
-        runs.append(Run(max(cpu - idle.cpu, 1e-6), max(wall - idle.wall, 1e-6), max(rss / 1024 - idle.peak_mb, 0)))
-    return best(runs)
+def tool_run(cmd: Sequence[str], idle: Run) -> Run:
+    """One run of an LLVM tool, less the tool's start-up."""
+    cpu, wall, rss = run_tool(cmd)
+    return Run(max(cpu - idle.cpu, 1e-6), max(wall - idle.wall, 1e-6), max(rss / 1024 - idle.peak_mb, 0))
 
 
-def measure_kestrane(env: Dict[str, str], mode: str, src: Path, out: Optional[Path], reps: int) -> Tuple[Run, dict]:
-    runs, last = [], {}
-    for _ in range(reps):
-        last = run_worker(env, mode, src, out)
-        runs.append(Run(float(last["cpu"]), float(last["seconds"]),
-                        (int(last["peak_kb"]) - int(last["idle_kb"])) / 1024))
-    return best(runs), last
+def kestrane_run(env: Dict[str, str], mode: str, src: Path, out: Optional[Path]) -> Tuple[Run, dict]:
+    """One Kestrane measurement in a fresh worker."""
+    last = run_worker(env, mode, src, out)
+    return Run(float(last["cpu"]), float(last["seconds"]), (int(last["peak_kb"]) - int(last["idle_kb"])) / 1024), last
+
+
+def failed_stages(r: "SizeResult") -> List[str]:
+    """The stages of `r` that failed already (and those that cannot run after them)."""
+    failed = [e.split(":", 1)[0] for e in r.errors]
+    if "llvm-as" in failed:
+        failed.append("opt")
+    if "compile" in failed:
+        failed.append("load")
+    return failed
 
 
 def tool_idle(workdir: Path, reps: int) -> Dict[str, Run]:
@@ -434,24 +439,34 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         ke, ll, st = program_files(args.workdir, size, args.seed)
         r = SizeResult(size, st["functions"], st["blocks"], st["instructions"], st["ke_bytes"], st["ll_bytes"])
         storage, bc = ke.with_suffix(".kest"), ll.with_suffix(".bc")
-        try:
-            log("  llvm-as")
-            r.llvm_as = measure_tool([str(LLVM_AS), "-opaque-pointers", str(ll), "-o", str(bc)], args.reps,
-                                     idle["llvm-as"])
-            r.bitcode_bytes = bc.stat().st_size
-            log("  opt")
-            r.llvm_opt = measure_tool([str(OPT), "-opaque-pointers", "-disable-output", str(bc)], args.reps,
-                                      idle["opt"])
-        except (RuntimeError, subprocess.TimeoutExpired) as exc:
-            r.errors.append(str(exc))
-        try:
-            log("  kestrane compile")
-            r.ke_compile, last = measure_kestrane(env, "compile", ke, storage, args.reps)
-            r.storage_bytes = int(last["out_bytes"])
-            log("  kestrane load")
-            r.ke_load, _ = measure_kestrane(env, "load", storage, None, args.reps)
-        except (RuntimeError, subprocess.TimeoutExpired) as exc:
-            r.errors.append(str(exc))
+        # The runs of the four measurements take turns, so that a busy spell of a shared
+        # machine falls on all of them alike rather than on whichever ran then.
+        as_cmd = [str(LLVM_AS), "-opaque-pointers", str(ll), "-o", str(bc)]
+        opt_cmd = [str(OPT), "-opaque-pointers", "-disable-output", str(bc)]
+        runs: Dict[str, List[Run]] = {"llvm-as": [], "opt": [], "compile": [], "load": []}
+        log(f"  {args.reps} rounds of llvm-as, kestrane compile, opt, kestrane load")
+        for _ in range(args.reps):
+            for stage in ("llvm-as", "compile", "opt", "load"):
+                if stage in failed_stages(r):
+                    continue
+                try:
+                    if stage == "llvm-as":
+                        runs[stage].append(tool_run(as_cmd, idle["llvm-as"]))
+                        r.bitcode_bytes = bc.stat().st_size
+                    elif stage == "opt":
+                        runs[stage].append(tool_run(opt_cmd, idle["opt"]))
+                    elif stage == "compile":
+                        run, last = kestrane_run(env, "compile", ke, storage)
+                        runs[stage].append(run)
+                        r.storage_bytes = int(last["out_bytes"])
+                    else:
+                        runs[stage].append(kestrane_run(env, "load", storage, None)[0])
+                except (RuntimeError, subprocess.TimeoutExpired) as exc:
+                    r.errors.append(f"{stage}: {exc}")
+        r.llvm_as = best(runs["llvm-as"]) if runs["llvm-as"] else None
+        r.llvm_opt = best(runs["opt"]) if runs["opt"] else None
+        r.ke_compile = best(runs["compile"]) if runs["compile"] else None
+        r.ke_load = best(runs["load"]) if runs["load"] else None
         for e in r.errors:
             log(f"  FAILED: {e}")
         results.append(r)
