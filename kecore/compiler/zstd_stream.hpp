@@ -51,7 +51,6 @@ public:
     keinstr::ByteSink sink();
 
 private:
-    friend class ZstdContextPool;
     // Frees the context, or gives it back to its pool.
     struct Free {
         ZstdContextPool* pool = nullptr;
@@ -106,7 +105,6 @@ public:
     std::size_t input_consumed() const noexcept { return pos_; }
 
 private:
-    friend class ZstdContextPool;
     // Frees the context, or gives it back to its pool.
     struct Free {
         ZstdContextPool* pool = nullptr;

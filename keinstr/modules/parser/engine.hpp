@@ -152,10 +152,7 @@ public:
     // Moves past the token at the position, which the caller has looked at.
     void skip_one() noexcept { ++pos_; }
     // Whether the token at the position is of kind `k` (records nothing).
-    bool next_is(TokenDiscriminants k) {
-        const Token* t = at(pos_);
-        return t != nullptr && t->kind() == k;
-    }
+    bool next_is(TokenDiscriminants k) { return next_is(0, k); }
     // Whether the token `ahead` places after the position is of kind `k`
     // (records nothing).
     bool next_is(std::size_t ahead, TokenDiscriminants k) {
