@@ -4,6 +4,8 @@
 // so within the source: every reported span lies inside it, start before end.
 // Also, the fast parse (tokens lexed on demand, failures not kept, shortcuts)
 // must agree with the parse over the whole token list that keeps its failures.
+// The module's instructions go to an arena, as when compiling (the parses
+// compared hold theirs on the heap).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -12,6 +14,7 @@
 #include "keinstr/modules/parser/parse.hpp"
 #include "keinstr/types/checker/type_check.hpp"
 #include "keinstr/types/registry.hpp"
+#include "keinstr/utils/arena.hpp"
 #include "tests/keinstr/frontend/parse_agreement.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -19,9 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view source(reinterpret_cast<const char*>(data), size);
     if (!test::compare_parses(source, 3).agree()) __builtin_trap();
 
+    Arena arena(2 * size);  // outlives the module
     Module module;
     TypeRegistry registry(0, NodeId{});
-    auto loaded = extend_module_from_string(module, registry, source);
+    auto loaded = extend_module_from_string(module, registry, source, &arena);
     if (!loaded) {
         if (const auto* pe = loaded.error().get_if<Error::ParserErrors>()) {
             if (pe->errors.empty()) __builtin_trap();

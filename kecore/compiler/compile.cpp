@@ -26,6 +26,13 @@ std::string source_label(const ModuleSourceInfo& source) {
 
 std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const InstanceContext& instance,
                                                                   ModuleCompileInfo info) {
+    // The payload is about as long as the text it is compiled from.
+    std::size_t text_bytes = 0;
+    for (const ModuleSourceInfo& source : info.sources) text_bytes += source.data.view().size();
+
+    // The instruction arrays of the module, freed at once after it (declared first,
+    // so destroyed last). The arrays take about twice the text's bytes.
+    keinstr::Arena arena(2 * text_bytes);
     CompiledModuleStorage storage;
     storage.type_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
     keinstr::Module& module = storage.module;
@@ -34,7 +41,7 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
     for (ModuleSourceInfo& source : info.sources) {
         const std::string label = source_label(source);
         KECORE_LOG(instance, Trace, kLogOriginCompiler, "Compiling source \"{}\"", label);
-        auto parsed = keinstr::extend_module_from_string(module, registry, source.data.view());
+        auto parsed = keinstr::extend_module_from_string(module, registry, source.data.view(), &arena);
         if (!parsed) {
             KECORE_LOG(instance, Error, kLogOriginCompiler, "Failed to compile assembly source \"{}\": {}", label,
                        parsed.error());
@@ -68,7 +75,7 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
         }
     }
 
-    auto bytes = storage.encode(instance);
+    auto bytes = storage.encode(instance, text_bytes);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
 
     KECORE_LOG(instance, Info, kLogOriginCompiler, "Compiled successful, module has {} functions: {}",

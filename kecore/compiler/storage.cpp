@@ -142,7 +142,8 @@ BorshResult<CompiledModuleStorage> read_payload(BorshReader& reader, std::uint64
 
 }  // namespace
 
-std::expected<std::vector<std::uint8_t>, KeError> CompiledModuleStorage::encode(const InstanceContext& instance) const {
+std::expected<std::vector<std::uint8_t>, KeError> CompiledModuleStorage::encode(const InstanceContext& instance,
+                                                                               std::size_t expected_payload) const {
     KECORE_LOG(instance, Trace, kLogOriginCompiler, "Serializing compiled module storage (module has {} functions)",
                module.functions.size());
 
@@ -163,7 +164,7 @@ std::expected<std::vector<std::uint8_t>, KeError> CompiledModuleStorage::encode(
                 w.u64(0);
             }
         },
-        kStorageCompressionLevel, &instance.zstd_contexts());
+        kStorageCompressionLevel, &instance.zstd_contexts(), expected_payload);
     if (!written) {
         std::string text = fmt::format("Failed to serialize compiled module storage header: {}",
                                        written.error().to_string());

@@ -47,7 +47,10 @@ struct CompiledModuleStorage {
     // The storage bytes. Logs "Serializing compiled module storage (module has
     // {} functions)" at Trace; a failure is logged at Error and returned as
     // Unknown "Failed to serialize compiled module storage header: {}".
-    std::expected<std::vector<std::uint8_t>, KeError> encode(const InstanceContext& instance) const;
+    // `expected_payload` (bytes, an estimate; 0 for unknown) only tunes the
+    // compressor's memory (ZstdCompressor::create).
+    std::expected<std::vector<std::uint8_t>, KeError> encode(const InstanceContext& instance,
+                                                             std::size_t expected_payload = 0) const;
 
     // A new record read from `data`. Logs "Deserializing compiled module
     // storage ({} bytes)" at Trace; a failure is logged at Error and returned

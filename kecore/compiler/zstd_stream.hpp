@@ -29,6 +29,13 @@ namespace kecore {
 
 class ZstdContextPool;
 
+// From this much input on, a compression context made new takes its workspace in
+// huge pages (keinstr/utils/huge_pages.hpp): such input fills a quarter of the
+// level-3 window or more, besides the tables every frame clears, and a few huge
+// page faults then cost less than the hundreds of small ones. Smaller input
+// touches too little of the workspace for that to pay.
+inline constexpr std::size_t kLargeInputBytes = std::size_t{512} << 10;
+
 class ZstdCompressor {
 public:
     static constexpr int kDefaultLevel = 3;
@@ -36,9 +43,12 @@ public:
     // A compressor appending to `out`, which must outlive it. No dictionary; other frame
     // parameters at libzstd's defaults (no checksum, no content size).
     // With `pool`, the context is taken from it and given back when the compressor
-    // is destroyed (the pool must outlive the compressor).
+    // is destroyed (the pool must outlive the compressor). `expected_input` (bytes,
+    // an estimate; 0 for unknown) chooses the memory of a context made new: see
+    // kLargeInputBytes.
     static keinstr::BorshResult<ZstdCompressor> create(std::vector<std::uint8_t>& out, int level = kDefaultLevel,
-                                                       ZstdContextPool* pool = nullptr);
+                                                       ZstdContextPool* pool = nullptr,
+                                                       std::size_t expected_input = 0);
 
     ZstdCompressor(ZstdCompressor&&) noexcept = default;
     ZstdCompressor& operator=(ZstdCompressor&&) noexcept = default;
@@ -78,7 +88,8 @@ private:
 // `out` holds a partial frame; the caller discards it.
 keinstr::BorshResult<void> compress_frame(std::vector<std::uint8_t>& out,
                                           const std::function<void(keinstr::BorshWriter&)>& produce,
-                                          int level = ZstdCompressor::kDefaultLevel, ZstdContextPool* pool = nullptr);
+                                          int level = ZstdCompressor::kDefaultLevel, ZstdContextPool* pool = nullptr,
+                                          std::size_t expected_input = 0);
 
 class ZstdDecompressor {
 public:
@@ -134,8 +145,9 @@ public:
     ZstdContextPool& operator=(const ZstdContextPool&) = delete;
     ~ZstdContextPool();
 
-    // A fresh context (kept or new); null when memory is exhausted.
-    ZSTD_CCtx_s* take_compression();
+    // A fresh context (kept or new); null when memory is exhausted. A new
+    // compression context for `large_input` has its workspace in huge pages.
+    ZSTD_CCtx_s* take_compression(bool large_input = false);
     ZSTD_DCtx_s* take_decompression();
     // Keeps `c` (reset) when no context of its kind is kept, else frees it.
     void give_back(ZSTD_CCtx_s* c) noexcept;

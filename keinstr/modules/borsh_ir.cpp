@@ -58,16 +58,16 @@ template <class T>
 void write_value(BorshWriter& w, const std::optional<T>& v);
 template <class A, class B>
 void write_value(BorshWriter& w, const std::pair<A, B>& v);
-template <class T>
-void write_value(BorshWriter& w, const std::vector<T>& v);
+template <class T, class A>
+void write_value(BorshWriter& w, const std::vector<T, A>& v);
 template <class T>
 Void read_value(BorshReader& r, T& out);
 template <class T>
 Void read_value(BorshReader& r, std::optional<T>& out);
 template <class A, class B>
 Void read_value(BorshReader& r, std::pair<A, B>& out);
-template <class T>
-Void read_value(BorshReader& r, std::vector<T>& out);
+template <class T, class A>
+Void read_value(BorshReader& r, std::vector<T, A>& out);
 
 template <class T>
 void write_value(BorshWriter& w, const T& v) {
@@ -87,8 +87,8 @@ void write_value(BorshWriter& w, const std::pair<A, B>& v) {
     write_value(w, v.first);
     write_value(w, v.second);
 }
-template <class T>
-void write_value(BorshWriter& w, const std::vector<T>& v) {
+template <class T, class A>
+void write_value(BorshWriter& w, const std::vector<T, A>& v) {
     w.length(v.size());
     for (const T& item : v) {
         if (!w.ok()) return;
@@ -146,7 +146,7 @@ constexpr std::size_t min_encoded_size() {
 }
 
 // Reads one instruction onto the end of `out` (defined with the instruction readers).
-Void read_instruction_back(BorshReader& r, std::vector<KeInstr>& out);
+Void read_instruction_back(BorshReader& r, InstrList& out);
 
 // Most memory a list reserves up front on the word of its count, however much input
 // is at hand (a list larger than this grows as its elements arrive).
@@ -157,8 +157,8 @@ constexpr std::size_t kMaxUpFrontListBytes = std::size_t{16} << 20;
 // worth), and the vector grows as further elements arrive. A forged count thus
 // never reserves more than the input present can fill, nor more than
 // kMaxUpFrontListBytes. Elements are read in place.
-template <class T>
-Void read_value(BorshReader& r, std::vector<T>& out) {
+template <class T, class A>
+Void read_value(BorshReader& r, std::vector<T, A>& out) {
     auto count = r.u32();
     if (!count) return std::unexpected(std::move(count.error()));
     out.clear();
@@ -623,13 +623,13 @@ Void read_instruction_fields(BorshReader& r, Rec& rec) {
 
 // The instruction of the tag read is made in place at the end of the list, its record
 // then filled: no default record is made first only to be replaced.
-Void read_instruction_back(BorshReader& r, std::vector<KeInstr>& out) {
+Void read_instruction_back(BorshReader& r, InstrList& out) {
     constexpr std::size_t n = std::variant_size_v<KeInstrVariant>;
     auto t = r.tag(static_cast<std::uint8_t>(n));
     if (!t) return std::unexpected(std::move(t.error()));
     static constexpr auto readers = []<std::size_t... I>(std::index_sequence<I...>) {
-        return std::array<Void (*)(BorshReader&, std::vector<KeInstr>&), n>{
-            +[](BorshReader& br, std::vector<KeInstr>& list) {
+        return std::array<Void (*)(BorshReader&, InstrList&), n>{
+            +[](BorshReader& br, InstrList& list) {
                 KeInstr& instr = list.emplace_back(std::in_place_index<I>);
                 return read_instruction_fields(br, *std::get_if<I>(&instr.variant()));
             }...};

@@ -19,14 +19,20 @@
 #include "keinstr/modules/terminator.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/types/types.hpp"
+#include "keinstr/utils/arena.hpp"
 #include "keinstr/utils/error.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 namespace keinstr {
 
+// A block's instructions. The compiler allocates them in an arena while it
+// parses (see extend_module_from_string); copies, and all other lists, are on
+// the heap.
+using InstrList = std::vector<KeInstr, ArenaAllocator<KeInstr>>;
+
 struct BasicBlock {
-    Label label;                      // equals the block's key in its function's body
-    std::vector<KeInstr> instructions;  // in execution order
+    Label label;             // equals the block's key in its function's body
+    InstrList instructions;  // in execution order
     KeTerminator terminator = Trap{};
 
     bool operator==(const BasicBlock&) const = default;

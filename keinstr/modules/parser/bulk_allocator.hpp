@@ -11,9 +11,7 @@
 #include <memory>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "keinstr/utils/huge_pages.hpp"
 
 namespace keinstr {
 
@@ -21,7 +19,6 @@ template <class T>
 struct BulkAllocator {
     using value_type = T;
 
-    static constexpr std::size_t kHugePage = std::size_t{2} << 20;
     static constexpr std::size_t kBulkBytes = std::size_t{4} << 20;
 
     BulkAllocator() noexcept = default;
@@ -29,19 +26,11 @@ struct BulkAllocator {
     BulkAllocator(const BulkAllocator<U>&) noexcept {}
 
     static constexpr bool is_bulk(std::size_t n) noexcept { return n >= kBulkBytes / sizeof(T); }
-    static constexpr std::size_t bulk_bytes(std::size_t n) noexcept {
-        return (n * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
-    }
-
     T* allocate(std::size_t n) {
         if (n > std::allocator_traits<std::allocator<T>>::max_size(std::allocator<T>{})) throw std::bad_array_new_length();
         if (!is_bulk(n)) return std::allocator<T>{}.allocate(n);
-        const std::size_t bytes = bulk_bytes(n);
-        void* p = std::aligned_alloc(kHugePage, bytes);
+        void* p = allocate_huge_pages(n * sizeof(T));
         if (p == nullptr) throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        (void)::madvise(p, bytes, MADV_HUGEPAGE);  // advice only: failure changes nothing
-#endif
         return static_cast<T*>(p);
     }
 

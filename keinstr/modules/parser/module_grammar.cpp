@@ -136,7 +136,7 @@ bool block_parser(Parser& p, BodyBlocks& body) {
         optional_newline(p);
 
         if (!duplicate) {
-            std::vector<KeInstr> instructions;
+            InstrList instructions{ArenaAllocator<KeInstr>(p.state().instruction_arena)};
             instructions.reserve(scratch.size() - base);
             instructions.insert(instructions.end(), std::make_move_iterator(scratch.begin() + static_cast<std::ptrdiff_t>(base)),
                                 std::make_move_iterator(scratch.end()));

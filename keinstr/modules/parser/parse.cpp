@@ -123,7 +123,7 @@ std::string optional_name_debug(const std::optional<std::string>& name) {
 }  // namespace
 
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
-                                                     std::string_view source) {
+                                                     std::string_view source, Arena* arena) {
     // 1. Lexing, as the parser asks for tokens (see 3).
     IncrementalLexer lexer(source);
 
@@ -136,6 +136,7 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
         });
     auto generator = std::make_shared<const UuidGenerator>([&uuids] { return uuids.next(); });
     State state(std::move(resolver), std::move(generator), registry);
+    state.instruction_arena = arena;
 
     // 3. Parsing. The lexer's findings come first: with any of them the parse
     // does not count, whatever it gave. A failed parse is run again over the

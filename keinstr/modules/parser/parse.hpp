@@ -33,7 +33,11 @@ namespace keinstr {
 //   verification         the verification error
 // `module` changes only when every step before verification succeeded; a
 // failed verification leaves this source's functions inserted.
+//
+// With `arena`, the blocks' instruction arrays are allocated in it (the arena
+// must then outlive the module and everything moved out of it); without, on
+// the heap.
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
-                                                     std::string_view source);
+                                                     std::string_view source, Arena* arena = nullptr);
 
 }  // namespace keinstr

@@ -22,6 +22,8 @@
 
 namespace keinstr {
 
+class Arena;
+
 // Resolves the name of a function-pointer constant (`external`: the pointer was
 // written "ptr external name") to a function UUID; none when it knows no such
 // function.
@@ -44,6 +46,8 @@ public:
     std::shared_ptr<const FunctionResolver> function_resolver;
     std::shared_ptr<const UuidGenerator> uuid_generator;
     const TypeRegistry* type_registry;
+    // Where the blocks' instruction arrays go; null for the heap.
+    Arena* instruction_arena = nullptr;
     // Name -> number, numbers 0..size-1 in order of first request.
     NameNumbers labels;
     NameNumbers registers;

@@ -188,9 +188,9 @@ TEST(ZstdStream, WriterFailureAndFinishedFrame) {
 
 namespace {
 
-Bytes framed_with(const Bytes& payload, int level, ZstdContextPool* pool) {
+Bytes framed_with(const Bytes& payload, int level, ZstdContextPool* pool, std::size_t expected_input = 0) {
     Bytes out;
-    auto r = compress_frame(out, [&](BorshWriter& w) { w.bytes(payload); }, level, pool);
+    auto r = compress_frame(out, [&](BorshWriter& w) { w.bytes(payload); }, level, pool, expected_input);
     EXPECT_TRUE(r);
     return out;
 }
@@ -206,6 +206,23 @@ Bytes unframed_with(const Bytes& frame, ZstdContextPool* pool) {
 }
 
 }  // namespace
+
+TEST(ZstdCompressor, ExpectedInputChangesNoByte) {
+    // The estimate only chooses the memory of a new context (huge pages from
+    // kLargeInputBytes on); wrong estimates either way, and a pooled context made
+    // for one size and reused for another, must write the same frames.
+    ZstdContextPool pool;
+    const std::size_t hints[] = {0, kLargeInputBytes - 1, kLargeInputBytes, std::size_t{64} << 20};
+    for (const std::size_t size : {std::size_t{0}, std::size_t{100}, std::size_t{700'000}, std::size_t{3'000'000}}) {
+        const Bytes payload = pattern(size);
+        const Bytes fresh = framed_with(payload, 3, nullptr);
+        for (const std::size_t hint : hints) {
+            EXPECT_EQ(framed_with(payload, 3, nullptr, hint), fresh) << size << " expecting " << hint;
+            EXPECT_EQ(framed_with(payload, 3, &pool, hint), fresh) << size << " expecting " << hint << ", pooled";
+        }
+        EXPECT_EQ(unframed_with(fresh, &pool), payload) << size;
+    }
+}
 
 TEST(ZstdContextPool, ReusedContextsGiveTheBytesOfFreshOnes) {
     ZstdContextPool pool;

@@ -430,7 +430,7 @@ TEST(BorshIr, TruncationAtEveryOffset) {
 TEST(BorshIr, LongListsReadBackFromSpansAndSources) {
     Function f = rich_function(0x41);
     BasicBlock& entry = f.body.at(Label{0});
-    const std::vector<KeInstr> one_of_each = entry.instructions;
+    const InstrList one_of_each = entry.instructions;
     for (int i = 0; i < 300; ++i) entry.instructions.insert(entry.instructions.end(), one_of_each.begin(), one_of_each.end());
     std::vector<Operand> args(5000, reg(3));
     entry.instructions.push_back(Invoke{reg(1), args, Name{99}, tref(0x10), std::nullopt});

@@ -29,8 +29,8 @@ Operand imm_float(const BigInt& mantissa, std::int64_t scale) {
 // Every opcode, then instructions whose immediates sit at and past the 64-bit edges
 // (past them the direct path gives way), numbered and named calling conventions,
 // empty and long lists.
-std::vector<KeInstr> edge_instructions() {
-    std::vector<KeInstr> out = every_instruction();
+InstrList edge_instructions() {
+    InstrList out = every_instruction();
     const Typeref t = tref(0x10);
     const std::vector<BigInt> values = {0, 1, -1, 127, 128, -128, -129, kMax, kMin, kMin + 1, BigInt(kMax) + 1,
                                         BigInt(kMin) - 1, BigInt(1) << 64, -(BigInt(1) << 64), BigInt(1) << 100,
@@ -59,7 +59,7 @@ Function edge_function(int copies) {
     Function f = rich_function(0x42);
     BasicBlock& entry = f.body.at(Label{0});
     entry.instructions.clear();
-    const std::vector<KeInstr> run = edge_instructions();
+    const InstrList run = edge_instructions();
     for (int i = 0; i < copies; ++i) entry.instructions.insert(entry.instructions.end(), run.begin(), run.end());
     return f;
 }

@@ -147,7 +147,7 @@ TEST(BorshModule, RemapAgreesWithTheInstructionsOwnRemap) {
 
 // The passes that read fields straight from the records see what the accessors give.
 TEST(BorshModule, RecordFieldReadersAgreeWithTheAccessors) {
-    std::vector<KeInstr> instrs = every_instruction();
+    InstrList instrs = every_instruction();
     instrs.push_back(Invoke{reg(1), {}, std::nullopt, std::nullopt, std::nullopt});
     instrs.push_back(Invoke{reg(1), {}, Name{4}, std::nullopt, std::nullopt});
     for (const KeInstr& instr : instrs) {

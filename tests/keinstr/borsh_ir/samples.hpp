@@ -32,7 +32,7 @@ inline void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_
 inline void append(std::vector<std::uint8_t>& out, const Uuid& u) { out.insert(out.end(), u.bytes.begin(), u.bytes.end()); }
 
 // One instruction of every opcode, in opcode order.
-inline std::vector<KeInstr> every_instruction() {
+inline InstrList every_instruction() {
     const Typeref t = tref(0x10);
     const Typeref u = tref(0x20);
     const Operand a = reg(1);

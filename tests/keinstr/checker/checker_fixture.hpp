@@ -57,7 +57,7 @@ protected:
     static Param param(std::uint32_t n, Typeref t) { return Param{Name{n}, t}; }
 
     // One function with a single block 0.
-    std::expected<void, Error> check(std::vector<Param> params, std::vector<KeInstr> instrs,
+    std::expected<void, Error> check(std::vector<Param> params, InstrList instrs,
                                      KeTerminator term = Ret{}, std::optional<Typeref> ret = std::nullopt) {
         Function fn;
         fn.params = std::move(params);
@@ -69,7 +69,7 @@ protected:
         return alone;
     }
 
-    std::string run(std::vector<Param> params, std::vector<KeInstr> instrs, KeTerminator term = Ret{},
+    std::string run(std::vector<Param> params, InstrList instrs, KeTerminator term = Ret{},
                     std::optional<Typeref> ret = std::nullopt) {
         return outcome(check(std::move(params), std::move(instrs), std::move(term), ret));
     }

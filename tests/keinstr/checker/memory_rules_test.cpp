@@ -133,14 +133,14 @@ TEST_F(GepRules, RepeatedStructWalksInOneFunction) {
     const Typeref i32 = i(32), f32 = f(FType::Fp32);
     const Typeref pair = strct({i32, f32});
     const Typeref nest = strct({pair, pair, i32});
-    std::vector<KeInstr> ok;
+    InstrList ok;
     for (std::uint32_t n = 1; n <= 6; ++n) {
         ok.push_back(MGetElementPtr{Name{n}, p, nest, r(0), {lit(64, 0), lit(32, n % 2), lit(32, n % 2)}});
         ok.push_back(ExtractValue{Name{100 + n}, n % 2 ? f32 : i32, r(50), {n % 2, n % 2}});
     }
     // ExtractValue of {pair, pair, i32} with indices {1, 1} reaches f32, {0, 0} reaches i32.
     EXPECT_EQ(run({param(0, p), param(50, nest)}, ok), "ok");
-    std::vector<KeInstr> bad = ok;
+    InstrList bad = ok;
     bad.push_back(ExtractValue{Name{200}, f32, r(50), {1, 2}});
     EXPECT_EQ(run({param(0, p), param(50, nest)}, bad), oob_msg(2, "{i32, fp32}", 1, text(bad.back())));
 }

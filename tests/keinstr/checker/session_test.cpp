@@ -12,7 +12,7 @@ KeInstr iadd(std::uint32_t dest, Typeref t, Operand lhs, Operand rhs) {
     return IAdd{Name{dest}, t, std::move(lhs), std::move(rhs), OverflowSignednessPolicy::Wrap};
 }
 
-Function one_block(std::vector<Param> params, std::vector<KeInstr> instrs, KeTerminator term = Ret{}) {
+Function one_block(std::vector<Param> params, InstrList instrs, KeTerminator term = Ret{}) {
     Function fn;
     fn.params = std::move(params);
     fn.body[Label{0}] = BasicBlock{Label{0}, std::move(instrs), std::move(term)};

@@ -46,7 +46,7 @@ inline KeInstr call(Operand callee, std::vector<Operand> args, std::optional<std
     return i;
 }
 
-inline BasicBlock block(std::uint32_t label, std::vector<KeInstr> instrs, KeTerminator term = Trap{}) {
+inline BasicBlock block(std::uint32_t label, InstrList instrs, KeTerminator term = Trap{}) {
     return BasicBlock{Label{label}, std::move(instrs), std::move(term)};
 }
 inline KeTerminator br(Operand cond, std::uint32_t t, std::uint32_t f) { return Branch{std::move(cond), Label{t}, Label{f}}; }

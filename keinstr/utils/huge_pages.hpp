@@ -1,0 +1,29 @@
+// Memory for large, densely used buffers, backed by transparent huge pages
+// where the system offers them.
+//
+// Touching a fresh 4 KiB page costs a page fault; a buffer of a few megabytes
+// that is filled once costs hundreds of them, which is a large share of the
+// time of a pass that touches it once. A 2 MiB-aligned region advised for huge
+// pages costs one fault per 2 MiB instead, but every huge page is backed
+// whole as soon as any byte of it is touched: use this only for buffers that
+// are (nearly) filled.
+#pragma once
+
+#include <cstddef>
+
+namespace keinstr {
+
+inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+// `bytes` rounded up to whole huge pages.
+constexpr std::size_t huge_page_round(std::size_t bytes) noexcept {
+    return (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+}
+
+// A 2 MiB-aligned block of huge_page_round(bytes) bytes, advised for transparent
+// huge pages (the advice is best effort: without it the block is ordinary
+// memory). Nullptr when memory is exhausted or the size overflows. Free with
+// std::free.
+void* allocate_huge_pages(std::size_t bytes) noexcept;
+
+}  // namespace keinstr
