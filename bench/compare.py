@@ -16,9 +16,11 @@ CPU time (user + system) is the primary measure, wall time is reported beside
 it; both are the best of --reps runs. Kestrane is timed around the call inside the
 child (interpreter start-up, import and instance creation excluded). The LLVM
 tools are timed as whole processes, less their start-up (the best time of the
-same tool on an empty module). Peak memory is the child's ru_maxrss above its
-idle footprint (Kestrane: after import and instance creation, before reading the
-input; LLVM: the tool on an empty module).
+same tool on an empty module). Peak memory is the child's peak resident memory
+above its idle footprint (Kestrane: VmHWM after import and instance creation,
+before reading the input; LLVM: ru_maxrss of the tool, less that of the tool on
+an empty module). The parent holds no program text, so that the children's
+ru_maxrss, which carries the parent's peak across exec, is their own.
 
 Results go to bench/results.md (or --out). llvm-14 is installed with apt-get when
 its tools are missing. Without --pkg, kepi is imported from PYTHONPATH; when that
@@ -56,6 +58,16 @@ TIMEOUT = 1800  # seconds for one measurement
 
 
 def _maxrss_kb() -> int:
+    """This process's peak resident memory. Linux's VmHWM belongs to the process's own
+    address space; ru_maxrss also carries the peak of whatever ran before exec (here:
+    the parent, at the time it started this worker), so it is only the fallback."""
+    try:
+        with open("/proc/self/status", encoding="ascii") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 
 
@@ -234,21 +246,18 @@ def tool_idle(workdir: Path, reps: int) -> Dict[str, Run]:
 
 def program_files(workdir: Path, size_mb: int, seed: int) -> Tuple[Path, Path, dict]:
     """Generates (or reuses) the program of one size; returns its two paths and stats."""
-    sys.path.insert(0, str(HERE))
-    import gen_program  # noqa: E402
-
-    tag = hashlib.sha256(Path(gen_program.__file__).read_bytes()).hexdigest()[:10]
+    generator = HERE / "gen_program.py"
+    tag = hashlib.sha256(generator.read_bytes()).hexdigest()[:10]
     base = workdir / f"prog-{size_mb}mb-s{seed}-{tag}"
     ke, ll, meta = base.with_suffix(".ke"), base.with_suffix(".ll"), base.with_suffix(".json")
     if ke.exists() and ll.exists() and meta.exists():
         return ke, ll, json.loads(meta.read_text())
     log(f"  generating {size_mb} MB program")
-    ke_text, ll_text, st = gen_program.generate(size_mb * MB, seed)
-    ke.write_text(ke_text, encoding="utf-8")
-    ll.write_text(ll_text, encoding="utf-8")
-    stats = asdict(st)
-    meta.write_text(json.dumps(stats))
-    return ke, ll, stats
+    # In a child: the texts would grow this process, and every child started
+    # from it begins with its peak memory (ru_maxrss survives exec).
+    subprocess.run([sys.executable, str(generator), "--bytes", str(size_mb * MB), "--seed", str(seed),
+                    "--ke", str(ke), "--ll", str(ll), "--stats", str(meta)], check=True, stderr=subprocess.DEVNULL)
+    return ke, ll, json.loads(meta.read_text())
 
 
 def kestrane_build(env: Dict[str, str]) -> str:

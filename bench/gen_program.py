@@ -24,9 +24,10 @@ Usage:
 from __future__ import annotations
 
 import argparse
+import json
 import random
 import sys
-from dataclasses import dataclass, field
+from dataclasses import asdict, dataclass, field
 from typing import Dict, List, Optional, Sequence, Tuple
 
 # ---------------------------------------------------------------------------
@@ -508,12 +509,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--ke", required=True, help="output path of the Kestrane text")
     ap.add_argument("--ll", required=True, help="output path of the LLVM text")
+    ap.add_argument("--stats", help="output path of the program's counts (JSON)")
     args = ap.parse_args(argv)
     ke, ll, st = generate(int(args.bytes), args.seed)
     with open(args.ke, "w", encoding="utf-8") as f:
         f.write(ke)
     with open(args.ll, "w", encoding="utf-8") as f:
         f.write(ll)
+    if args.stats:
+        with open(args.stats, "w", encoding="utf-8") as f:
+            json.dump(asdict(st), f)
     print(f"{st.functions} functions, {st.blocks} blocks, {st.instructions} instructions; "
           f"kestrane {st.ke_bytes} bytes, llvm {st.ll_bytes} bytes", file=sys.stderr)
     return 0
