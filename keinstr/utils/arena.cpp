@@ -12,7 +12,8 @@ Arena::~Arena() {
 }
 
 void* Arena::take_chunk(std::size_t bytes, bool huge) {
-    chunks_.reserve(chunks_.size() + 1);  // so that recording the chunk cannot fail
+    // Room first, so that recording the chunk cannot fail once it is taken.
+    if (chunks_.size() == chunks_.capacity()) chunks_.reserve(std::max<std::size_t>(16, 2 * chunks_.capacity()));
     void* chunk = huge ? allocate_huge_pages(bytes) : std::malloc(bytes);
     if (chunk == nullptr) throw std::bad_alloc();
     chunks_.push_back(chunk);
