@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "keinstr/modules/borsh_ir.hpp"
+#include "keinstr/storage/borsh_ir.hpp"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/modules/module.hpp"
-#include "keinstr/modules/parser/lexer.hpp"
-#include "keinstr/modules/parser/parse.hpp"
+#include "keinstr/ir/module.hpp"
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/parse.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/text/lexer.hpp"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/modules/parser/engine.hpp"
-#include "keinstr/modules/parser/instr_grammar.hpp"
-#include "keinstr/modules/parser/lexer.hpp"
-#include "keinstr/modules/parser/state.hpp"
+#include "keinstr/text/engine.hpp"
+#include "keinstr/text/instr_grammar.hpp"
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/state.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace {

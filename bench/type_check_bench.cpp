@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "keinstr/modules/function.hpp"
-#include "keinstr/modules/module.hpp"
-#include "keinstr/types/checker/type_check.hpp"
+#include "keinstr/ir/function.hpp"
+#include "keinstr/ir/module.hpp"
+#include "keinstr/passes/type_check.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "keinstr/modules/function.hpp"
-#include "keinstr/modules/verify.hpp"
+#include "keinstr/ir/function.hpp"
+#include "keinstr/passes/verify.hpp"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
-#include "keinstr/modules/analyze.hpp"
-#include "keinstr/modules/borsh_ir.hpp"
-#include "keinstr/modules/verify.hpp"
+#include "keinstr/passes/analyze.hpp"
+#include "keinstr/storage/borsh_ir.hpp"
+#include "keinstr/passes/verify.hpp"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "keinstr/modules/module.hpp"
-#include "keinstr/modules/parser/parse.hpp"
-#include "keinstr/types/checker/type_check.hpp"
+#include "keinstr/ir/module.hpp"
+#include "keinstr/text/parse.hpp"
+#include "keinstr/passes/type_check.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/utils/arena.hpp"
 #include "tests/keinstr/frontend/parse_agreement.hpp"

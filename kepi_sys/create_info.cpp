@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "kecore/ext/kelog/impl.hpp"
-#include "keinstr/utils/error.hpp"
+#include "keinstr/ir/error.hpp"
 #include "kepi_sys/convert.hpp"
 
 namespace kepi {

@@ -9,8 +9,8 @@
 #include "kecore/base/instance_context.hpp"
 #include "kecore/base/log.hpp"
 #include "kecore/base/module_context.hpp"
-#include "keinstr/types/checker/type_check.hpp"
-#include "keinstr/utils/error.hpp"
+#include "keinstr/passes/type_check.hpp"
+#include "keinstr/ir/error.hpp"
 
 namespace kecore {
 

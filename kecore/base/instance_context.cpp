@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "kecore/base/log.hpp"
-#include "keinstr/utils/error.hpp"
+#include "keinstr/ir/error.hpp"
 
 namespace kecore {
 

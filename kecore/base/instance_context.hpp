@@ -23,7 +23,7 @@
 #include "kecore/utils/error.hpp"
 #include "kecore/utils/semver.hpp"
 #include "kecore/utils/slot_map.hpp"
-#include "keinstr/modules/module.hpp"
+#include "keinstr/ir/module.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/utils/rwlock.hpp"
 #include "keinstr/utils/uuid.hpp"

@@ -10,9 +10,9 @@
 #include "kecore/base/module_key.hpp"
 #include "kecore/theorems/library.hpp"
 #include "kecore/utils/sharded_map.hpp"
-#include "keinstr/modules/analyze.hpp"
-#include "keinstr/modules/function.hpp"
-#include "keinstr/modules/module.hpp"
+#include "keinstr/passes/analyze.hpp"
+#include "keinstr/ir/function.hpp"
+#include "keinstr/ir/module.hpp"
 #include "keinstr/utils/rwlock.hpp"
 #include "keinstr/utils/uuid.hpp"
 

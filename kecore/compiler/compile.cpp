@@ -10,8 +10,8 @@
 #include "kecore/base/log.hpp"
 #include "kecore/base/module_context.hpp"
 #include "kecore/compiler/storage.hpp"
-#include "keinstr/modules/parser/parse.hpp"
-#include "keinstr/types/checker/type_check.hpp"
+#include "keinstr/text/parse.hpp"
+#include "keinstr/passes/type_check.hpp"
 
 namespace kecore {
 

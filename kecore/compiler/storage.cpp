@@ -16,7 +16,7 @@
 #include "kecore/base/log.hpp"
 #include "kecore/compiler/zstd_stream.hpp"
 #include "kecore/utils/semver.hpp"
-#include "keinstr/modules/borsh_ir.hpp"
+#include "keinstr/storage/borsh_ir.hpp"
 #include "keinstr/utils/borsh.hpp"
 
 namespace kecore {

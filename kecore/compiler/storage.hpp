@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "kecore/utils/error.hpp"
-#include "keinstr/modules/module.hpp"
+#include "keinstr/ir/module.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace kecore {

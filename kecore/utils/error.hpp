@@ -13,7 +13,7 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/utils/error.hpp"
+#include "keinstr/ir/error.hpp"
 
 namespace kecore {
 

@@ -17,9 +17,9 @@
 #include "kecore/compiler/storage.hpp"
 #include "kecore/compiler/zstd_stream.hpp"
 #include "kecore/ext/kelog/log.hpp"
-#include "keinstr/modules/borsh_ir.hpp"
-#include "keinstr/modules/function.hpp"
-#include "keinstr/modules/module.hpp"
+#include "keinstr/storage/borsh_ir.hpp"
+#include "keinstr/ir/function.hpp"
+#include "keinstr/ir/module.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace kecore::test {

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "keinstr/modules/borsh_ir.hpp"
+#include "keinstr/storage/borsh_ir.hpp"
 #include "tests/keinstr/borsh_ir/samples.hpp"
 
 namespace keinstr {

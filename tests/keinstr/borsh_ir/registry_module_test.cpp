@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "keinstr/modules/borsh_ir.hpp"
-#include "keinstr/modules/record_fields.hpp"
+#include "keinstr/storage/borsh_ir.hpp"
+#include "keinstr/ir/record_fields.hpp"
 #include "tests/keinstr/borsh_ir/samples.hpp"
 
 namespace keinstr {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/modules/borsh_ir.hpp"
+#include "keinstr/storage/borsh_ir.hpp"
 
 namespace keinstr::test {
 

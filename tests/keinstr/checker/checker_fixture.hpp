@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "keinstr/modules/function.hpp"
-#include "keinstr/types/checker/type_check.hpp"
+#include "keinstr/ir/function.hpp"
+#include "keinstr/passes/type_check.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace keinstr::checker_test {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "keinstr/consts/constants.hpp"
-#include "keinstr/modules/operand.hpp"
+#include "keinstr/ir/constants.hpp"
+#include "keinstr/ir/operand.hpp"
 #include "keinstr/types/registry.hpp"
 
 using namespace keinstr;

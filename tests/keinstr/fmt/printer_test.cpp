@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/modules/fmt/printer.hpp"
-#include "keinstr/modules/module.hpp"
+#include "keinstr/ir/printer.hpp"
+#include "keinstr/ir/module.hpp"
 
 namespace keinstr {
 namespace {

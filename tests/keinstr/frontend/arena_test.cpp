@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "keinstr/modules/fmt/printer.hpp"
+#include "keinstr/ir/printer.hpp"
 #include "keinstr/utils/arena.hpp"
 #include "tests/keinstr/frontend/frontend_fixture.hpp"
 

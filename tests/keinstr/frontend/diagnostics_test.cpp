@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/modules/parser/diagnostics.hpp"
+#include "keinstr/text/diagnostics.hpp"
 #include "tests/keinstr/frontend/frontend_fixture.hpp"
 
 namespace keinstr::test {

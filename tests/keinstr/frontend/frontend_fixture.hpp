@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "keinstr/modules/module.hpp"
-#include "keinstr/modules/parser/parse.hpp"
+#include "keinstr/ir/module.hpp"
+#include "keinstr/text/parse.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/utils/log.hpp"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/modules/parser/lexer.hpp"
-#include "keinstr/modules/parser/module_grammar.hpp"
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/module_grammar.hpp"
 #include "tests/keinstr/frontend/frontend_fixture.hpp"
 
 namespace keinstr::test {

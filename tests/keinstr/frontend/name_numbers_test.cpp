@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/modules/parser/name_numbers.hpp"
+#include "keinstr/text/name_numbers.hpp"
 
 namespace keinstr::test {
 namespace {

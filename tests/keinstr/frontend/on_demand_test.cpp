@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/modules/parser/lexer.hpp"
-#include "keinstr/modules/parser/module_grammar.hpp"
-#include "keinstr/modules/parser/token_window.hpp"
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/module_grammar.hpp"
+#include "keinstr/text/token_window.hpp"
 #include "tests/keinstr/frontend/frontend_fixture.hpp"
 #include "tests/keinstr/frontend/parse_agreement.hpp"
 

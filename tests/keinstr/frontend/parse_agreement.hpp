@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "keinstr/modules/parser/lexer.hpp"
-#include "keinstr/modules/parser/module_grammar.hpp"
-#include "keinstr/modules/parser/state.hpp"
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/module_grammar.hpp"
+#include "keinstr/text/state.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace keinstr::test {

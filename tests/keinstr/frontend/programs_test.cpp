@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/types/checker/type_check.hpp"
+#include "keinstr/passes/type_check.hpp"
 #include "tests/keinstr/frontend/frontend_fixture.hpp"
 
 namespace keinstr::test {

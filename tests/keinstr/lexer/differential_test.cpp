@@ -15,7 +15,7 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/text/lexer.hpp"
 #include "tests/keinstr/lexer/reference_lexer.hpp"
 
 namespace keinstr::test {

@@ -1,4 +1,4 @@
-#include "keinstr/modules/parser/expected.hpp"
+#include "keinstr/text/expected.hpp"
 
 #include <gtest/gtest.h>
 

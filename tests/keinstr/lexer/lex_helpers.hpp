@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/text/lexer.hpp"
 
 namespace keinstr::test {
 

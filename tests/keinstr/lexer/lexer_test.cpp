@@ -1,4 +1,4 @@
-#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/text/lexer.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "keinstr/modules/parser/numeral.hpp"
+#include "keinstr/text/numeral.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/text/lexer.hpp"
 #include "lex_helpers.hpp"
 
 namespace keinstr {

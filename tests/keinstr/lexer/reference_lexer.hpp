@@ -13,9 +13,9 @@
 
 #include <fmt/format.h>
 
-#include "keinstr/modules/parser/expected.hpp"
-#include "keinstr/modules/parser/lexer.hpp"
-#include "keinstr/modules/parser/numeral.hpp"
+#include "keinstr/text/expected.hpp"
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/numeral.hpp"
 #include "keinstr/utils/debug_str.hpp"
 #include "keinstr/utils/unicode_tables.hpp"
 

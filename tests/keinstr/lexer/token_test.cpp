@@ -1,11 +1,11 @@
-#include "keinstr/modules/parser/token.hpp"
+#include "keinstr/text/token.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "keinstr/modules/parser/lexer.hpp"
+#include "keinstr/text/lexer.hpp"
 
 namespace keinstr {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/modules/block_map.hpp"
+#include "keinstr/ir/block_map.hpp"
 
 namespace keinstr {
 namespace {

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "keinstr/analysis/statistic.hpp"
-#include "keinstr/modules/calling_convention.hpp"
-#include "keinstr/modules/enums.hpp"
-#include "keinstr/modules/instruction_flags.hpp"
+#include "keinstr/ir/statistic.hpp"
+#include "keinstr/ir/calling_convention.hpp"
+#include "keinstr/ir/enums.hpp"
+#include "keinstr/ir/instruction_flags.hpp"
 
 namespace keinstr {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "keinstr/modules/instr.hpp"
-#include "keinstr/modules/terminator.hpp"
+#include "keinstr/ir/instr.hpp"
+#include "keinstr/ir/terminator.hpp"
 
 namespace keinstr {
 namespace {

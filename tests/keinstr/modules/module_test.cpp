@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "keinstr/modules/module.hpp"
+#include "keinstr/ir/module.hpp"
 
 namespace keinstr {
 namespace {

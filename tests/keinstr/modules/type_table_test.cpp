@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "keinstr/modules/type_table.hpp"
+#include "keinstr/ir/type_table.hpp"
 
 namespace keinstr {
 namespace {

@@ -4,7 +4,7 @@
 #include <map>
 #include <random>
 
-#include "keinstr/modules/uuid_table.hpp"
+#include "keinstr/utils/uuid_table.hpp"
 
 namespace keinstr {
 namespace {

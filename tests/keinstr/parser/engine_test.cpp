@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "grammar_fixture.hpp"
-#include "keinstr/modules/parser/operand_grammar.hpp"
+#include "keinstr/text/operand_grammar.hpp"
 
 namespace keinstr {
 namespace {

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "keinstr/modules/parser/engine.hpp"
-#include "keinstr/modules/parser/lexer.hpp"
-#include "keinstr/modules/parser/state.hpp"
+#include "keinstr/text/engine.hpp"
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/state.hpp"
 #include "keinstr/types/registry.hpp"
 
 namespace keinstr::test {

@@ -6,8 +6,8 @@
 #include <functional>
 
 #include "grammar_fixture.hpp"
-#include "keinstr/modules/parser/instr_grammar.hpp"
-#include "keinstr/modules/parser/validate.hpp"
+#include "keinstr/text/instr_grammar.hpp"
+#include "keinstr/text/validate.hpp"
 
 namespace keinstr {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "grammar_fixture.hpp"
-#include "keinstr/modules/parser/operand_grammar.hpp"
+#include "keinstr/text/operand_grammar.hpp"
 
 namespace keinstr {
 namespace {

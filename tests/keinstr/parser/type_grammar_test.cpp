@@ -8,7 +8,7 @@
 #include <string>
 
 #include "grammar_fixture.hpp"
-#include "keinstr/modules/parser/type_grammar.hpp"
+#include "keinstr/text/type_grammar.hpp"
 
 namespace keinstr {
 namespace {

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "keinstr/modules/analyze.hpp"
+#include "keinstr/passes/analyze.hpp"
 #include "tests/keinstr/passes/ir_builders.hpp"
 
 namespace keinstr {

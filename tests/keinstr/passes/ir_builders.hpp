@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "keinstr/modules/function.hpp"
-#include "keinstr/modules/module.hpp"
+#include "keinstr/ir/function.hpp"
+#include "keinstr/ir/module.hpp"
 
 namespace keinstr::test {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "keinstr/modules/verify.hpp"
+#include "keinstr/passes/verify.hpp"
 #include "tests/keinstr/passes/ir_builders.hpp"
 
 namespace keinstr {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "keinstr/modules/verify.hpp"
+#include "keinstr/passes/verify.hpp"
 #include "tests/keinstr/passes/ir_builders.hpp"
 
 namespace keinstr {

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "keinstr/utils/error.hpp"
+#include "keinstr/ir/error.hpp"
 
 using namespace keinstr;
 

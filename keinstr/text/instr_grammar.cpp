@@ -1,0 +1,172 @@
+#include "keinstr/text/instr_grammar.hpp"
+
+#include <utility>
+
+#include "keinstr/text/operand_grammar.hpp"
+#include "keinstr/text/type_grammar.hpp"
+#include "keinstr/text/validate.hpp"
+
+namespace keinstr {
+
+namespace {
+
+using K = TokenDiscriminants;
+
+std::optional<InstrDestination> destination(Parser& p) {
+    return p.atomic([&]() -> std::optional<InstrDestination> {
+        const Token* reg = p.kind(K::Register);
+        if (!reg || !p.punct(K::Colon)) return std::nullopt;
+        auto ty = labelled_type_parser(p);
+        if (!ty || !p.punct(K::Equals)) return std::nullopt;
+        return InstrDestination{reg->text(), *ty};
+    });
+}
+
+std::optional<Typeref> additional_type(Parser& p) {
+    if (!p.tracking()) {
+        if (p.next_is(K::Register)) return std::nullopt;  // a register starts no type
+        // "[" starts a type only as an array, "[" Number; the pairs of a phi never
+        // do (and trying them as a type interns nothing).
+        if (p.next_is(K::LBracket) && !p.next_is(1, K::Number)) return std::nullopt;
+    }
+    return p.atomic([&]() -> std::optional<Typeref> {
+        auto ty = labelled_type_parser(p);
+        if (!ty || !p.punct(K::Comma)) return std::nullopt;
+        return ty;
+    });
+}
+
+bool phi_operand_list(Parser& p, InstrPieces& pc) {
+    // Shortcut: the list must start with "[".
+    if (!p.tracking() && !p.next_is(K::LBracket)) return false;
+    return p.labelled("phi operand list", [&]() -> bool {
+        pc.pairs.clear();
+        auto pair = [&]() -> bool {
+            return p.atomic([&]() -> bool {
+                if (!p.punct(K::LBracket)) return false;
+                auto value = operand_parser(p);
+                if (!value || !p.punct(K::Comma)) return false;
+                auto label = label_parser(p);
+                if (!label || !p.punct(K::RBracket)) return false;
+                pc.pairs.emplace_back(std::move(*value), *label);
+                return true;
+            });
+        };
+        if (p.separated(K::Comma, pair) != 0) return true;
+        pc.pairs.clear();
+        return false;
+    });
+}
+
+void operand_list(Parser& p, InstrPieces& pc) {
+    p.labelled("operand list", [&]() -> bool {
+        p.separated(K::Comma, [&]() -> bool {
+            auto value = operand_parser(p);
+            if (!value) return false;
+            pc.operands.push_back(std::move(*value));
+            return true;
+        });
+        return true;
+    });
+}
+
+void label_list(Parser& p, InstrPieces& pc) {
+    if (!p.tracking() && !p.next_is(K::Identifier)) return;
+    p.separated(K::Comma, [&]() -> bool {
+        auto label = label_parser(p);
+        if (!label) return false;
+        pc.labels.push_back(*label);
+        return true;
+    });
+}
+
+std::optional<std::uint32_t> alignment(Parser& p) {
+    if (!p.tracking() && !p.next_is(K::Comma)) return std::nullopt;
+    return p.atomic([&]() -> std::optional<std::uint32_t> {
+        const std::size_t start = p.pos();
+        if (!p.punct(K::Comma) || !p.keyword(Keyword::Align)) return std::nullopt;
+        const Token* number = p.kind(K::Number);
+        if (!number) return std::nullopt;
+        return check_alignment(p, *number, TokenRange{start, p.pos()});
+    });
+}
+
+bool volatile_mark(Parser& p) {
+    if (!p.tracking() && !p.next_is(K::Comma)) return false;
+    return p.atomic([&] { return p.punct(K::Comma) && p.keyword(Keyword::Volatile); });
+}
+
+std::optional<KeTerminator> branch(Parser& p) {
+    return p.atomic([&]() -> std::optional<KeTerminator> {
+        if (!p.terminator(KeTerminatorOp::Branch)) return std::nullopt;
+        auto condition = operand_parser(p);
+        if (!condition || !p.punct(K::Comma)) return std::nullopt;
+        auto first = label_parser(p);
+        if (!first || !p.punct(K::Comma)) return std::nullopt;
+        auto second = label_parser(p);
+        if (!second) return std::nullopt;
+        return KeTerminator{Branch{std::move(*condition), *first, *second}};
+    });
+}
+
+std::optional<KeTerminator> jump(Parser& p) {
+    return p.atomic([&]() -> std::optional<KeTerminator> {
+        if (!p.terminator(KeTerminatorOp::Jump)) return std::nullopt;
+        auto target = label_parser(p);
+        if (!target) return std::nullopt;
+        return KeTerminator{Jump{*target}};
+    });
+}
+
+std::optional<KeTerminator> ret(Parser& p) {
+    return p.atomic([&]() -> std::optional<KeTerminator> {
+        if (!p.terminator(KeTerminatorOp::Ret)) return std::nullopt;
+        if (auto value = operand_parser(p)) return KeTerminator{Ret{std::move(*value)}};
+        if (p.punct(K::Void)) return KeTerminator{Ret{std::nullopt}};
+        return std::nullopt;
+    });
+}
+
+}  // namespace
+
+bool parse_instruction_into(Parser& p, std::vector<KeInstr>& out) {
+    return p.atomic([&]() -> bool {
+        InstrPieces& pc = p.instr_scratch();
+        pc.reset();
+        const std::size_t start = p.pos();
+
+        pc.destination = destination(p);
+        const Token* op = p.kind(K::InstrOp);
+        if (!op) return false;
+        pc.op = op->instr_op();
+        pc.variants = op->variants();
+        pc.additional_type = additional_type(p);
+        if (phi_operand_list(p, pc)) {
+            pc.phi_form = true;
+        } else {
+            operand_list(p, pc);
+        }
+        label_list(p, pc);
+        pc.alignment = alignment(p);
+        pc.is_volatile = volatile_mark(p);
+
+        validate_instruction(pc, TokenRange{start, p.pos()}, p, out);
+        pc.reset();
+        return true;
+    });
+}
+
+std::optional<KeInstr> parse_instruction(Parser& p) {
+    std::vector<KeInstr> one;
+    if (!parse_instruction_into(p, one)) return std::nullopt;
+    return std::move(one.front());
+}
+
+std::optional<KeTerminator> parse_terminator(Parser& p) {
+    if (auto t = branch(p)) return t;
+    if (p.terminator(KeTerminatorOp::Trap)) return KeTerminator{Trap{}};
+    if (auto t = jump(p)) return t;
+    return ret(p);
+}
+
+}  // namespace keinstr

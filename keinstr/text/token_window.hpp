@@ -1,0 +1,88 @@
+// The parser's view of the token list: tokens by index, either over a complete
+// list or lexed on demand.
+//
+// On demand, tokens are lexed a chunk at a time into fixed-size chunks, so a
+// token never moves while its chunk is held, and the chunks before a position
+// the parser will not come back to are recycled. A whole source thus never
+// needs its full token list in memory: the parser holds the tokens of the item
+// it is reading, a few chunks that stay in cache.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "keinstr/text/lexer.hpp"
+#include "keinstr/text/token.hpp"
+
+namespace keinstr {
+
+class TokenWindow {
+public:
+    static constexpr std::size_t kChunkBits = 12;
+    static constexpr std::size_t kChunk = std::size_t{1} << kChunkBits;
+
+    // Over a complete list, which must outlive the window.
+    explicit TokenWindow(std::span<const Token> all) : available_(all.size()), ended_(true) {
+        chunks_.reserve((all.size() + kChunk - 1) / kChunk);
+        for (std::size_t i = 0; i < all.size(); i += kChunk) chunks_.push_back(all.data() + i);
+    }
+    // Over the run of `lexer`, which must outlive the window.
+    explicit TokenWindow(IncrementalLexer& lexer) : lexer_(&lexer) {}
+
+    TokenWindow(const TokenWindow&) = delete;
+    TokenWindow& operator=(const TokenWindow&) = delete;
+
+    // Token `i`, or nullptr when the input has fewer tokens. `i` must not lie
+    // before a position handed to `release_before`.
+    const Token* get(std::size_t i) {
+        if (i >= available_ && !fill(i)) return nullptr;
+        return chunks_[i >> kChunkBits] + (i & (kChunk - 1));
+    }
+
+    // Tokens before `pos` will not be asked for again.
+    void release_before(std::size_t pos) {
+        if (!lexer_) return;
+        const std::size_t below = pos >> kChunkBits;  // chunks wholly before pos
+        for (; released_ < below && released_ < owned_.size(); ++released_) {
+            if (owned_[released_]) spare_.push_back(std::move(owned_[released_]));
+            chunks_[released_] = nullptr;
+        }
+    }
+
+private:
+    // Lexes until token `i` exists or the run ends.
+    bool fill(std::size_t i) {
+        while (i >= available_ && !ended_) {
+            const std::size_t chunk = available_ >> kChunkBits;
+            const std::size_t offset = available_ & (kChunk - 1);
+            if (chunk == owned_.size()) {
+                std::unique_ptr<Token[]> fresh;
+                if (!spare_.empty()) {
+                    fresh = std::move(spare_.back());
+                    spare_.pop_back();
+                } else {
+                    fresh = std::make_unique_for_overwrite<Token[]>(kChunk);
+                }
+                chunks_.push_back(fresh.get());
+                owned_.push_back(std::move(fresh));
+            }
+            const std::span<Token> room(owned_[chunk].get() + offset, kChunk - offset);
+            const std::size_t got = lexer_->next(room);
+            available_ += got;
+            if (got < room.size()) ended_ = true;
+        }
+        return i < available_;
+    }
+
+    std::vector<const Token*> chunks_;              // by chunk number (null once released)
+    std::vector<std::unique_ptr<Token[]>> owned_;   // on demand: the chunks lexed into
+    std::vector<std::unique_ptr<Token[]>> spare_;   // released chunks, for reuse
+    std::size_t released_ = 0;                      // chunks before this one are released
+    std::size_t available_ = 0;                     // tokens lexed so far
+    bool ended_ = false;
+    IncrementalLexer* lexer_ = nullptr;
+};
+
+}  // namespace keinstr
