@@ -23,7 +23,25 @@ PyMethodDef kMethods[] = {
 PyModuleDef kModuleDef = {
     PyModuleDef_HEAD_INIT,
     "_sys",
-    "Native core of Kestrane: the module initialiser wires the native functions into kepi._sys.",
+    "Native core of Kestrane.\n"
+    "\n"
+    "Functions:\n"
+    "  _ke_create_instance(instance_create_info) -> Instance\n"
+    "      Create an instance from a kepi.api.InstanceCreateInfo.\n"
+    "  _ke_compile_module(instance, compile_info) -> bytes\n"
+    "      Compile the sources of a kepi.api.ModuleCompileInfo into compiled-module storage.\n"
+    "  _ke_load_module(instance, module_data) -> Module\n"
+    "      Load compiled-module storage (bytes) into an instance.\n"
+    "  factorial(n) -> int\n"
+    "      The factorial of n (OverflowError beyond 64 bits).\n"
+    "  fibonacci(n) -> int\n"
+    "      The n-th Fibonacci number (OverflowError beyond 64 bits).\n"
+    "\n"
+    "Classes:\n"
+    "  Instance\n"
+    "      Handle to a running instance, made only by _ke_create_instance.\n"
+    "  Module\n"
+    "      Handle to a module loaded into an instance, made only by _ke_load_module.\n",
     0,  // no per-module state: a re-import calls the initialiser, which hands back the same module
     nullptr,
     nullptr,

@@ -6,7 +6,7 @@ import types
 import pytest
 
 import kepi._sys as s
-from kepi.api import ApplicationInfo, InstanceCreateInfo, VersionInfo
+from kepi.api import ApplicationInfo, InstanceCreateInfo, ModuleCompileInfo, ModuleSourceInfo, VersionInfo
 from kepi.api.ext.kelog import LogCreateInfoEXT, LogLevelEXT
 
 LOGGER = "__EXT_kestrane_logger"
@@ -46,6 +46,14 @@ def create_error(obj):
 
 def field_error(field):
     return f"Invalid InstanceCreateInfo: TypeError: failed to extract field InstanceCreateInfo.{field}"
+
+
+def log_settings(**changes):
+    """Logger settings holding values the record itself refuses, for the runtime's own checks."""
+    settings = LogCreateInfoEXT(LogLevelEXT.Info, print)
+    for name, value in changes.items():
+        setattr(settings, name, value)
+    return settings
 
 
 class MySeq(collections.abc.Sequence):
@@ -174,11 +182,11 @@ class TestFieldErrors:
             (info(ext="abc"), "ext"),
             (info(ext={1}), "ext"),
             (info(ext=None), "ext"),
-            (info(ext=[LogCreateInfoEXT(5, print)]), "ext"),
-            (info(ext=[LogCreateInfoEXT(-1, print)]), "ext"),
-            (info(ext=[LogCreateInfoEXT("2", print)]), "ext"),
-            (info(ext=[LogCreateInfoEXT(2, None)]), "ext"),
-            (info(ext=[LogCreateInfoEXT(2, 42)]), "ext"),
+            (info(ext=[log_settings(level=5)]), "ext"),
+            (info(ext=[log_settings(level=-1)]), "ext"),
+            (info(ext=[log_settings(level="2")]), "ext"),
+            (info(ext=[log_settings(callback=None)]), "ext"),
+            (info(ext=[log_settings(callback=42)]), "ext"),
             (info(ext=[types.SimpleNamespace(level=2, callback=print)]), "ext"),
         ],
     )
@@ -260,3 +268,54 @@ class TestUnregisteredSettings:
     def test_first_failing_item_stops(self, capfd):
         assert create_error(info(ext=[LogCreateInfoEXT(2, print), 1.5, "x"])) == field_error("ext")
         assert capfd.readouterr().out.count("No loader registered") == 1
+
+
+class TestRecordsCheckTheirFields:
+    @pytest.mark.parametrize(
+        "build, error, message",
+        [
+            (lambda: LogCreateInfoEXT(LogLevelEXT.Info), TypeError,
+             "LogCreateInfoEXT.callback must be callable, got NoneType"),
+            (lambda: LogCreateInfoEXT(5, print), ValueError,
+             "LogCreateInfoEXT.level must be a LogLevelEXT value (0, 1, 2, 3, 4), got 5"),
+            (lambda: LogCreateInfoEXT("2", print), TypeError, "LogCreateInfoEXT.level must be LogLevelEXT, got str"),
+            (lambda: VersionInfo(1, 65536), ValueError, "VersionInfo.minor must be between 0 and 65535, got 65536"),
+            (lambda: VersionInfo(patch=1.0), TypeError, "VersionInfo.patch must be int, got float"),
+            (lambda: ApplicationInfo(engine_name=None), TypeError, "ApplicationInfo.engine_name must be str, got NoneType"),
+            (lambda: ApplicationInfo(application_name="\ud800"), ValueError,
+             "ApplicationInfo.application_name must be text encodable as UTF-8 (no lone surrogates)"),
+            (lambda: ApplicationInfo((1, 2, 3)), TypeError,
+             "ApplicationInfo.application_version must be VersionInfo, got tuple without 'major'"),
+            (lambda: InstanceCreateInfo(node_id=-1), ValueError,
+             "InstanceCreateInfo.node_id must be between 0 and 4294967295, got -1"),
+            (lambda: InstanceCreateInfo(enabled_extensions=LOGGER), TypeError,
+             "InstanceCreateInfo.enabled_extensions must be a list, got str"),
+            (lambda: InstanceCreateInfo(enabled_extensions=[LOGGER, 1]), TypeError,
+             "InstanceCreateInfo.enabled_extensions[1] must be str, got int"),
+            (lambda: InstanceCreateInfo(ext=[1]), TypeError, "InstanceCreateInfo.ext[0] must be LogCreateInfoEXT, got int"),
+            (lambda: InstanceCreateInfo(ext=[log_settings(callback=42)]), TypeError,
+             "InstanceCreateInfo.ext[0].callback must be callable, got int"),
+            (lambda: InstanceCreateInfo(app(engine_version=version(patch=-1))), ValueError,
+             "InstanceCreateInfo.application_info.engine_version.patch must be between 0 and 65535, got -1"),
+            (lambda: ModuleSourceInfo(data=b"define"), TypeError, "ModuleSourceInfo.data must be str, got bytes"),
+            (lambda: ModuleSourceInfo(filename=123), TypeError, "ModuleSourceInfo.filename must be str or None, got int"),
+            (lambda: ModuleSourceInfo(source_type=5), ValueError,
+             "ModuleSourceInfo.source_type must be a ModuleSourceType value (0), got 5"),
+            (lambda: ModuleCompileInfo(ModuleSourceInfo()), TypeError,
+             "ModuleCompileInfo.sources must be a list, got ModuleSourceInfo"),
+            (lambda: ModuleCompileInfo([types.SimpleNamespace(source_type=0, filename=None, data=None)]), TypeError,
+             "ModuleCompileInfo.sources[0].data must be str, got NoneType"),
+        ],
+    )
+    def test_bad_field_is_named(self, build, error, message):
+        with pytest.raises(error) as e:
+            build()
+        assert str(e.value) == message
+
+    def test_what_the_runtime_takes_is_accepted(self):
+        records = []
+        settings = LogCreateInfoEXT(4, records.append)
+        info_ = InstanceCreateInfo(app(), (LOGGER,), Index(7), MySeq([settings]))
+        assert isinstance(s._ke_create_instance(info_), s.Instance)
+        source = ModuleSourceInfo(0, None, "")
+        assert s._ke_compile_module(s._ke_create_instance(InstanceCreateInfo()), ModuleCompileInfo((source,)))
