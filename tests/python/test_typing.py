@@ -6,11 +6,8 @@ import subprocess
 import sys
 from pathlib import Path
 
-import pytest
-
 import kepi
 
-pytest.importorskip("mypy")
 
 EXAMPLE = Path(__file__).with_name("typing_example.py")
 # The directory holding the package: found there, it is typed only through its py.typed marker.
