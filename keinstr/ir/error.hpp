@@ -1,5 +1,10 @@
 #pragma once
 
+// The IR's error catalogue. Every failure of keinstr is one alternative of Error (the
+// front end's findings travel as a list of ParserError inside Error::ParserErrors), and
+// each alternative owns its message text: callers never format an error themselves.
+// The runtime's KeError (kecore/utils/error.hpp) carries an Error unchanged (KeError::Ir).
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>

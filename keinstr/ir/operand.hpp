@@ -1,5 +1,8 @@
 #pragma once
 
+// What an instruction reads: a register, an immediate constant or an undef value of a
+// type. An Operand is two words; the rare immediate and undef payloads are boxed.
+
 #include <memory>
 #include <string>
 #include <variant>

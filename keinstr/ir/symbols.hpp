@@ -1,5 +1,10 @@
 #pragma once
 
+// The two names a function body uses: registers (Name, "%N") and block labels
+// (Label, "block_N"; label 0 is the entry). Both are dense 32-bit numbers assigned by
+// the front end or by renumbering (keinstr/passes/ssa.cpp); texts the source used are
+// kept only for diagnostics.
+
 #include <compare>
 #include <cstddef>
 #include <cstdint>

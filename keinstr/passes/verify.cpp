@@ -1,3 +1,19 @@
+// The verifier: what a function or module must satisfy before anything else reads it.
+// The front end checks syntax and operand shapes; everything below is checked here, on
+// text and on loaded storage alike, and the first violation is reported in this order:
+//   1. the type variables a function uses are exactly those it declares;
+//   2. meta instructions appear only in meta-functions;
+//   3. the phis of a block form an unbroken run at its start;
+//   4. every branch and jump target (both targets of a branch) is a block of the function;
+//   5. every register is defined once (parameters count as definitions);
+//   6. every register used is defined somewhere in the function;
+//   7-10. the limits: blocks per function, instructions per block and per function,
+//      parameters, type variables;
+//   11. the entry block (label 0) exists;
+//   12. with a module: every internal function pointer names a function of the module
+//      (or the function itself), every external one an external function of the module.
+// Types are not checked here: the type checker (keinstr/passes/type_check.hpp) runs on
+// verified functions only.
 #include "keinstr/passes/verify.hpp"
 
 #include <optional>

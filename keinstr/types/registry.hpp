@@ -1,5 +1,10 @@
 #pragma once
 
+// The type registry: the one place types live. search_or_insert interns a Type and
+// hands back its Typeref; get reads it back under shared access; merge_with maps a
+// loaded module's registry into an instance's (keinstr/ir/type_remap.hpp applies the
+// map). Texts of types ("i32", "[4 x i8]", ...) are made here, from the handles.
+
 #include <cstddef>
 #include <cstdint>
 #include <expected>

@@ -1,5 +1,11 @@
 #pragma once
 
+// The IR's types as values: integers (IType), the seven floating-point formats
+// (FType), pointers, vectors, arrays, structures, function types, extension types and
+// type variables. Compound types name their parts by Typeref, a handle into a
+// TypeRegistry (keinstr/types/registry.hpp), never by pointer; so a Type is a small
+// value, comparable and hashable, and the same type always has the same handle.
+
 #include <compare>
 #include <cstddef>
 #include <cstdint>
