@@ -4,18 +4,24 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
 #include "keinstr/types/types.hpp"
 #include "keinstr/utils/bigint.hpp"
 #include "keinstr/utils/decimal.hpp"
-#include "keinstr/ir/error.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 namespace keinstr {
 
 class Module;
+
+// Kind of a function pointer: 0 internal, 1 external.
+enum class FunctionPointerKind : std::uint8_t { Internal = 0, External = 1 };
+
+// "internal" / "external"
+std::string_view function_pointer_kind_text(FunctionPointerKind k) noexcept;
 
 // Integer constant: width and arbitrary-precision signed value (not related to the width).
 struct IConst {

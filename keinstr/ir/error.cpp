@@ -1,5 +1,7 @@
 #include "keinstr/ir/error.hpp"
 
+#include "keinstr/ir/constants.hpp"
+
 #include <cstring>
 
 #include "keinstr/utils/debug_str.hpp"

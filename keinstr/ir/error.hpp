@@ -19,11 +19,8 @@
 
 namespace keinstr {
 
-// Kind of a function pointer: 0 internal, 1 external.
-enum class FunctionPointerKind : std::uint8_t { Internal = 0, External = 1 };
-
-// "internal" / "external"
-std::string_view function_pointer_kind_text(FunctionPointerKind k) noexcept;
+// Kind of a function pointer (keinstr/ir/constants.hpp).
+enum class FunctionPointerKind : std::uint8_t;
 
 // One diagnostic of the textual front end.
 struct ParserError {

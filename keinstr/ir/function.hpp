@@ -20,10 +20,11 @@
 #include "keinstr/types/registry.hpp"
 #include "keinstr/types/types.hpp"
 #include "keinstr/utils/arena.hpp"
-#include "keinstr/ir/error.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 namespace keinstr {
+
+struct Error;  // keinstr/ir/error.hpp
 
 // A block's instructions. The compiler allocates them in an arena while it
 // parses (see extend_module_from_string); copies, and all other lists, are on

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "keinstr/ir/error.hpp"
 #include "keinstr/ir/function.hpp"
 #include "keinstr/ir/module.hpp"
 

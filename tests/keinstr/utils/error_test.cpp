@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "keinstr/ir/constants.hpp"
 #include "keinstr/ir/error.hpp"
 
 using namespace keinstr;
