@@ -1,7 +1,7 @@
 # Sourced by the project's scripts: installs what the build and the tests need
 # when it is missing (Debian packages and Python tools).
 
-APT_PACKAGES=(g++ pkg-config binutils libzstd-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data)
+APT_PACKAGES=(g++ pkg-config binutils libzstd-dev libgmp-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data)
 PIP_PACKAGES=("cmake>=3.26" "ninja" "pytest" "hypothesis" "scikit-build-core>=0.10")
 
 _apt_updated=0

@@ -6,9 +6,9 @@
 
 namespace keinstr {
 
-std::string IConst::to_string() const { return ty.to_string() + " " + value.str(); }
+std::string IConst::to_string() const { return ty.to_string() + " " + to_decimal(value); }
 
-std::string IConst::debug() const { return "IConst { ty: " + ty.debug() + ", value: " + value.str() + " }"; }
+std::string IConst::debug() const { return "IConst { ty: " + ty.debug() + ", value: " + to_decimal(value) + " }"; }
 
 std::string FConst::to_string() const { return std::string(ftype_text(ty)) + " " + value.to_string(); }
 

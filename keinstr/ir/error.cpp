@@ -22,6 +22,23 @@ std::string debug_string_list(const std::vector<std::string>& items) {
     return out;
 }
 
+DeferredStrings::DeferredStrings(std::vector<std::string> items) : state_(std::make_shared<State>()) {
+    state_->items = std::move(items);
+}
+
+DeferredStrings::DeferredStrings(Maker make) : state_(std::make_shared<State>()) { state_->make = std::move(make); }
+
+const std::vector<std::string>& DeferredStrings::get() const {
+    static const std::vector<std::string> kNone;
+    if (!state_) return kNone;
+    std::call_once(state_->made, [s = state_.get()] {
+        if (!s->make) return;
+        s->items = s->make();
+        s->make = nullptr;
+    });
+    return state_->items;
+}
+
 std::string ParserError::debug() const {
     std::string out = "ParserError { file: ";
     if (file) {

@@ -7,6 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <variant>
@@ -32,6 +36,40 @@ struct ParserError {
     bool operator==(const ParserError&) const = default;
     // ParserError { file: None, start: 0, end: 3, message: "..." }
     std::string debug() const;
+};
+
+// A list of strings made when it is first read, for lists that cost more to
+// build than most readers care for. The maker runs at most once; copies share
+// its result. Equality compares the lists.
+class DeferredStrings {
+public:
+    using value_type = std::string;
+    using const_iterator = std::vector<std::string>::const_iterator;
+    using iterator = const_iterator;
+    using Maker = std::function<std::vector<std::string>()>;
+
+    DeferredStrings() = default;
+    DeferredStrings(std::initializer_list<std::string> items) : DeferredStrings(std::vector<std::string>(items)) {}
+    DeferredStrings(std::vector<std::string> items);
+    explicit DeferredStrings(Maker make);
+
+    const std::vector<std::string>& get() const;
+    std::size_t size() const { return get().size(); }
+    bool empty() const { return get().empty(); }
+    const std::string& operator[](std::size_t i) const { return get()[i]; }
+    const_iterator begin() const { return get().begin(); }
+    const_iterator end() const { return get().end(); }
+
+    bool operator==(const DeferredStrings& o) const { return get() == o.get(); }
+    bool operator==(const std::vector<std::string>& o) const { return get() == o; }
+
+private:
+    struct State {
+        std::once_flag made;
+        Maker make;  // empty once run
+        std::vector<std::string> items;
+    };
+    std::shared_ptr<State> state_;
 };
 
 // The IR error: one variant per failure, each with its fixed message.
@@ -91,7 +129,7 @@ struct Error {
     };
     struct ParserErrors {
         std::vector<ParserError> errors;
-        std::vector<std::string> tokens;  // not shown by the message
+        DeferredStrings tokens;  // not shown by the message
         std::string message() const; bool operator==(const ParserErrors&) const = default;
     };
     struct FunctionAlreadyExists { std::string function; std::string message() const; bool operator==(const FunctionAlreadyExists&) const = default; };

@@ -25,6 +25,18 @@ namespace keinstr {
 
 namespace {
 
+// The debug text of every token of `source`, made only if someone reads it: few
+// callers do, and the texts of a long source take many times its size. The source
+// is lexed again then (the caller's lexing of it succeeded).
+DeferredStrings token_texts_when_read(std::string_view source) {
+    return DeferredStrings([text = std::string(source)] {
+        const LexOutput lexed = lex(text);
+        if (!lexed.tokens) return std::vector<std::string>{};
+        const TokenList& list = *lexed.tokens;
+        return token_debug_texts(std::span<const Token>(list.tokens.data(), list.tokens.size()));
+    });
+}
+
 // Random version-4 UUIDs, drawn from the system's random source a batch at a
 // time (one system call per batch instead of one per function).
 class RandomUuids {
@@ -157,7 +169,7 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
         if (!parsed.errors.empty() || !parsed.items) {
             log_error("Parsing errors encountered in provided source string:");
             return std::unexpected(Error{Error::ParserErrors{to_parser_errors(parsed.errors, spans, source.size()),
-                                                             token_debug_texts(tokens)}});
+                                                             token_texts_when_read(source)}});
         }
         // The two runs read the same tokens the same way, so this run fails as
         // well; were they ever to differ, this run is the one that counts.
@@ -171,13 +183,11 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
         if (const Item::Import* import = item.import()) {
             log_error(
                 fmt::format("Import encountered in string source; imports unsupported in this context: {}", import->path));
-            const LexOutput lexed = lex(source);
-            const TokenList& list = *lexed.tokens;
             return std::unexpected(Error{Error::ParserErrors{
                 {ParserError{std::nullopt, 0, 0,
                              fmt::format("import statements are not supported when parsing from string: {}",
                                          import->path)}},
-                token_debug_texts(std::span<const Token>(list.tokens.data(), list.tokens.size()))}});
+                token_texts_when_read(source)}});
         }
         Function& f = *item.function();
         KEINSTR_LOG(kLogTargetParser, LogLevel::Debug,

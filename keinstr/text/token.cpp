@@ -185,7 +185,7 @@ void Token::write(std::string& out) const {
             return;
         case TokenDiscriminants::Number:
             if (code_ == 1)
-                out += big_->decimal_text.empty() ? big_->value.str() : big_->decimal_text;
+                out += big_->decimal_text.empty() ? to_decimal(big_->value) : big_->decimal_text;
             else
                 out += std::to_string(small_);
             return;

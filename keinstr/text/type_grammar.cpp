@@ -116,7 +116,7 @@ Step close_struct(Parser& p, TypeScratch& s, Typeref& result) {
 
 std::string decimal_text(const Token& number) {
     if (auto small = number.number_i64()) return std::to_string(*small);
-    return number.number().str();
+    return to_decimal(number.number());
 }
 
 }  // namespace

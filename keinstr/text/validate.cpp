@@ -548,7 +548,7 @@ std::uint32_t check_alignment(Parser& p, const Token& number, TokenRange span) {
     if (auto small = number.number_i64(); small && *small >= 1 && *small <= static_cast<std::int64_t>(kMax))
         return static_cast<std::uint32_t>(*small);
     const BigInt value = number.number();
-    p.emit(span, fmt::format("invalid alignment value: must be between 1 and {}, got {}", kMax, value.str()));
+    p.emit(span, fmt::format("invalid alignment value: must be between 1 and {}, got {}", kMax, to_decimal(value)));
     const BigInt magnitude = value < 0 ? BigInt(-value) : value;
     return static_cast<BigInt>(magnitude & BigInt(kMax)).convert_to<std::uint32_t>();
 }

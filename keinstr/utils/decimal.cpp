@@ -117,7 +117,8 @@ std::expected<Decimal, std::string> Decimal::parse(std::string_view text) {
 
 void Decimal::write(std::string& out) const {
     const bool negative = mantissa_.sign() < 0;
-    const std::string digits = negative ? BigInt(-mantissa_).str() : mantissa_.str();
+    std::string digits = to_decimal(mantissa_);
+    if (negative) digits.erase(0, 1);
     const auto ndigits = static_cast<__int128>(digits.size());
     const __int128 scale = scale_;
     // Number of zeros the plain form pads with: after the digits for a negative scale,

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -8,6 +9,7 @@
 
 #include "compiler_fixture.hpp"
 #include "kecore/base/module_context.hpp"
+#include "kecore/compiler/compile.hpp"
 #include "kecore/compiler/load.hpp"
 #include "kecore/compiler/storage.hpp"
 
@@ -286,6 +288,89 @@ TEST_F(LoadTest, LogCallbackMayLoadIntoTheSameInstance) {
     ASSERT_TRUE(key);
     EXPECT_EQ(instance->modules.size(), 2u);
     EXPECT_EQ(key->debug(), "ModuleKey(1v1)");
+}
+
+// A random value of `limbs` 64-bit limbs, and its hexadecimal digits.
+std::pair<keinstr::BigInt, std::string> random_number(std::size_t limbs, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::vector<std::uint64_t> words(limbs);
+    std::string hex;
+    for (std::uint64_t& w : words) {
+        w = rng() | (std::uint64_t{1} << 63);
+        hex += fmt::format("{:016x}", w);
+    }
+    keinstr::BigInt v;
+    boost::multiprecision::import_bits(v, words.begin(), words.end(), 64, true);
+    return {std::move(v), std::move(hex)};
+}
+
+// `text` with its one occurrence of `from` replaced by `to`.
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    EXPECT_EQ(text.find(from, at + 1), std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// Numbers of about a hundred thousand digits where messages show them: the
+// message is the one a small number gives, with the big number's Boost text in
+// its place.
+TEST_F(LoadTest, HugeNumbersKeepTheirTextsInMessages) {
+    const auto [big, hex] = random_number(5200, 7);  // 100 175 decimal digits
+    const std::string decimal = big.str();
+    auto failure = [&](std::string source) {
+        ModuleCompileInfo info;
+        info.sources.push_back(ModuleSourceInfo{ModuleSourceType::Assembly, "h.kir", std::move(source)});
+        auto compiled = compile_sources(*instance, std::move(info));
+        EXPECT_FALSE(compiled);
+        return compiled ? KeError(KeError::Unknown{"compiled"}) : compiled.error();
+    };
+    auto mismatch = [](std::string_view literal) {
+        return fmt::format("define i32 f(%x: i32) {{\ne:\n  %y: i32 = iadd.wrap %x, i8 {}\n  ret %y\n}}\n", literal);
+    };
+    EXPECT_EQ(failure(mismatch(decimal)).to_string(),
+              replaced(failure(mismatch("1234567")).to_string(), "i8 1234567", "i8 " + decimal));
+
+    // The parse fails after the number; the token texts are made when read.
+    auto beside = [](std::string_view digits) {
+        return fmt::format("define i32 f(%x: i32) {{\ne:\n  %y: i32 = iadd.wrap %x, i32 0x{}\n  ret %y\n}}\noops\n",
+                           digits);
+    };
+    const std::string small_hex = std::string(hex.size() - 1, '0') + "1";
+    const KeError parse = failure(beside(hex));
+    EXPECT_EQ(parse.to_string(), failure(beside(small_hex)).to_string());
+    const auto* ir = parse.get_if<KeError::Ir>();
+    ASSERT_NE(ir, nullptr);
+    const auto* pe = ir->error.get_if<keinstr::Error::ParserErrors>();
+    ASSERT_NE(pe, nullptr);
+    ASSERT_EQ(pe->tokens.size(), 30u);
+    EXPECT_EQ(pe->tokens[21], "Number(" + decimal + ")");
+    EXPECT_EQ(pe->tokens[28], "Identifier(\"oops\", [])");
+
+    // An array size beyond the limit, against a small one of the same length.
+    auto array = [](std::string_view digits) {
+        return fmt::format("define void f(%p: [0x{} x i8]) {{\ne:\n  ret void\n}}\n", digits);
+    };
+    const std::string small_size = std::string(hex.size() - 5, '0') + "10000";
+    EXPECT_EQ(failure(array(hex)).to_string(),
+              replaced(failure(array(small_size)).to_string(), "got 65536", "got " + decimal));
+
+    // Stored i8 constant returned as i32: loading fails on the type check.
+    auto load_failure = [&](const keinstr::BigInt& value) {
+        CompiledModuleStorage s;
+        s.type_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
+        const keinstr::Typeref i32 = s.type_registry->search_or_insert(keinstr::int_type(32));
+        s.module.insert_function(test::returning(
+            "f", {}, i32, keinstr::Operand{keinstr::AnyConst{keinstr::IConst{keinstr::IType{8}, value}}}));
+        auto bytes = s.encode(*instance);
+        EXPECT_TRUE(bytes);
+        auto loaded = load_module(instance, bytes ? *bytes : Bytes{});
+        EXPECT_FALSE(loaded);
+        return loaded ? std::string() : loaded.error().to_string();
+    };
+    EXPECT_EQ(load_failure(-big),
+              replaced(load_failure(-1234567), "i8 -1234567", "i8 -" + decimal));
 }
 
 }  // namespace
