@@ -51,8 +51,11 @@ function(kestrane_zstd_archive out)
     foreach(isolation --no-build-isolation "")
       file(REMOVE_RECURSE "${staging}")
       message(STATUS "Fetching ${name} into ${cache} with ${python} -m pip")
+      # Inside pip's own isolated build environment (`pip install .`) pip is
+      # hidden from the interpreter through these two variables.
       execute_process(
-        COMMAND "${python}" -m pip ${pip_args} ${isolation} --dest "${staging}"
+        COMMAND "${CMAKE_COMMAND}" -E env --unset=PYTHONPATH --unset=PYTHONNOUSERSITE
+                "${python}" -m pip ${pip_args} ${isolation} --dest "${staging}"
         RESULT_VARIABLE rc OUTPUT_QUIET ERROR_VARIABLE err)
       if(rc EQUAL 0 AND EXISTS "${staging}/${name}")
         file(SHA256 "${staging}/${name}" sum)
@@ -82,7 +85,7 @@ function(kestrane_zstd_archive out)
 endfunction()
 
 # Interpreters whose pip may fetch the archive: the build's own, then python3
-# from PATH (pip is not importable from an isolated build environment).
+# from PATH.
 set(_kestrane_pythons)
 if(Python_EXECUTABLE)
   list(APPEND _kestrane_pythons "${Python_EXECUTABLE}")
