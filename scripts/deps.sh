@@ -1,7 +1,7 @@
 # Sourced by the project's scripts: installs what the build and the tests need
 # when it is missing (Debian packages and Python tools).
 
-APT_PACKAGES=(g++ pkg-config binutils libzstd-dev libgmp-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data)
+APT_PACKAGES=(g++ pkg-config binutils libgmp-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data)
 PIP_PACKAGES=("cmake>=3.26" "ninja" "pytest" "hypothesis" "scikit-build-core>=0.10")
 
 _apt_updated=0
@@ -38,6 +38,12 @@ for requirement in sys.argv[1:]:
 PYEOF
 }
 
+# The zstd sources the build compiles (cmake/Zstd.cmake), put in the cache outside
+# the build trees when missing, so that configuring needs no download.
+fetch_zstd_sources() {
+    cmake -P "$(dirname "${BASH_SOURCE[0]}")/../cmake/Zstd.cmake"
+}
+
 ensure_build_deps() {
     apt_install "${APT_PACKAGES[@]}"
     pip_install "${PIP_PACKAGES[@]}"
@@ -46,4 +52,5 @@ ensure_build_deps() {
     if [ "$(printf '%s\n3.26\n' "$v" | sort -V | head -1)" != "3.26" ]; then
         python3 -m pip install -q "cmake>=3.26"
     fi
+    fetch_zstd_sources
 }

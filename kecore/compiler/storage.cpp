@@ -1,12 +1,11 @@
 #include "kecore/compiler/storage.hpp"
 
-#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_BLOCKSIZE_MAX
 #include <zstd.h>
 #include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -30,19 +29,6 @@ using keinstr::BorshWriter;
 // Decoded bytes pulled from the decompressor per refill of the payload reader: a
 // whole block, which libzstd then hands over in one step.
 constexpr std::size_t kPayloadReadBuffer = ZSTD_BLOCKSIZE_MAX;
-
-// Refuses a frame whose header asks for a window above kStorageMaxWindow,
-// with the decoder's own message for that case. Headers that cannot be read
-// here (legacy frame formats, a header cut short) are left to the decoder.
-std::optional<std::string> check_frame_window(std::span<const std::uint8_t> frame) {
-    ZSTD_frameHeader header{};
-    const std::size_t r = ZSTD_getFrameHeader(&header, frame.data(), frame.size());
-    if (ZSTD_isError(r) || r != 0) return std::nullopt;
-    if (header.frameType != ZSTD_frame) return std::nullopt;
-    if (header.windowSize > kStorageMaxWindow)
-        return std::string(ZSTD_getErrorString(ZSTD_error_frameParameter_windowTooLarge));
-    return std::nullopt;
-}
 
 // The most decompressed bytes a frame can hold. A frame that declares its
 // content size holds exactly that many (libzstd fails a frame whose output
@@ -209,7 +195,6 @@ std::expected<CompiledModuleStorage, KeError> CompiledModuleStorage::decode(cons
     }
 
     const std::span<const std::uint8_t> frame = rest.subspan(requirement_bytes.size() + 1);
-    if (auto refused = check_frame_window(frame)) return fail(*refused);
     auto decompressor = ZstdDecompressor::create(frame, &instance.zstd_contexts());
     if (!decompressor) return fail(decompressor.error().to_string());
     BoundedPayload payload(*decompressor, payload_limit(frame));

@@ -30,11 +30,6 @@ inline constexpr std::array<std::uint8_t, 8> kStorageMagic{0x7F, 0x4B, 0x45, 0x4
 // The zstd compression level of the payload frame.
 inline constexpr int kStorageCompressionLevel = 3;
 
-// The largest zstd window a payload frame may ask for. Frames written here
-// never come near it (level 3 uses at most 2 MiB); a frame header claiming
-// more is refused before the decoder allocates anything for it.
-inline constexpr std::uint64_t kStorageMaxWindow = std::uint64_t{1} << 23;
-
 struct CompiledModuleStorage {
     // File names of the named sources, in source order (informational).
     std::vector<std::string> source_names;

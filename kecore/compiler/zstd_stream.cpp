@@ -1,9 +1,11 @@
 #include "kecore/compiler/zstd_stream.hpp"
 
-// For ZSTD_createCCtx_advanced and ZSTD_customMem (exported by the shared library).
+// For ZSTD_createCCtx_advanced and ZSTD_customMem.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -117,15 +119,71 @@ void ZstdDecompressor::Free::operator()(ZSTD_DCtx_s* c) const noexcept {
 }
 
 BorshResult<ZstdDecompressor> ZstdDecompressor::create(std::span<const std::uint8_t> input, ZstdContextPool* pool) {
+    // libzstd's reset leaves some state of its legacy decoders and of a failed
+    // frame behind, which changes what corrupt input decodes to: a context is
+    // kept for reuse only after a frame of the current format that met no failure.
+    const bool current_format = input.size() >= 4 && input[0] == 0x28 && input[1] == 0xB5 && input[2] == 0x2F &&
+                                input[3] == 0xFD;
     std::unique_ptr<ZSTD_DCtx_s, Free> ctx(pool != nullptr ? pool->take_decompression() : ZSTD_createDCtx(),
-                                           Free{pool});
+                                           Free{current_format ? pool : nullptr});
     if (!ctx) return std::unexpected(out_of_memory());
     return ZstdDecompressor(input, std::move(ctx));
+}
+
+bool ZstdDecompressor::decoded_whole(std::span<const std::uint8_t> input) noexcept {
+    if (input.size() < 4) return false;
+    const std::uint32_t magic = static_cast<std::uint32_t>(input[0]) | static_cast<std::uint32_t>(input[1]) << 8 |
+                                static_cast<std::uint32_t>(input[2]) << 16 | static_cast<std::uint32_t>(input[3]) << 24;
+    // 0.1 wrote its magic big-endian.
+    return magic == 0x1EB52FFDu || magic == 0xFD2FB522u || magic == 0xFD2FB523u;
+}
+
+BorshResult<void> ZstdDecompressor::decode_whole() {
+    const std::size_t frame_size = ZSTD_findFrameCompressedSize(input_.data(), input_.size());
+    if (ZSTD_isError(frame_size)) return std::unexpected(zstd_error(frame_size));
+    // The bound counts a whole block per block header, however small the block:
+    // the buffer starts at one block and doubles only while the decoder finds it
+    // too small, so memory follows the frame's real content, not its claims.
+    const unsigned long long bound = ZSTD_decompressBound(input_.data(), frame_size);
+    if (bound == ZSTD_CONTENTSIZE_ERROR)
+        return std::unexpected(IoError(IoErrorKind::Other, ZSTD_getErrorString(ZSTD_error_corruption_detected)));
+    std::size_t capacity = static_cast<std::size_t>(std::min<unsigned long long>(bound, ZSTD_BLOCKSIZE_MAX));
+    for (;;) {
+        auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        const std::size_t r = ZSTD_decompressDCtx(ctx_.get(), buffer.get(), capacity, input_.data(), frame_size);
+        if (!ZSTD_isError(r)) {
+            whole_ = std::move(buffer);
+            whole_size_ = r;
+            pos_ = frame_size;
+            return {};
+        }
+        if (ZSTD_getErrorCode(r) != ZSTD_error_dstSize_tooSmall || capacity >= bound)
+            return std::unexpected(zstd_error(r));
+        capacity = static_cast<std::size_t>(std::min<unsigned long long>(bound, 2 * capacity));
+    }
+}
+
+BorshResult<std::size_t> ZstdDecompressor::read_whole(std::span<std::uint8_t> dst) {
+    if (!whole_) {
+        if (auto r = decode_whole(); !r) {
+            error_ = std::move(r.error());
+            return std::unexpected(*error_);
+        }
+    }
+    const std::size_t n = std::min(dst.size(), whole_size_ - whole_read_);
+    std::copy_n(whole_.get() + whole_read_, n, dst.data());
+    whole_read_ += n;
+    if (whole_read_ == whole_size_) {
+        finished_ = true;
+        whole_.reset();
+    }
+    return n;
 }
 
 BorshResult<std::size_t> ZstdDecompressor::read(std::span<std::uint8_t> dst) {
     if (error_) return std::unexpected(*error_);
     if (finished_ || dst.empty()) return 0;
+    if (decoded_whole(input_)) return read_whole(dst);
     ZSTD_outBuffer out{dst.data(), dst.size(), 0};
     for (;;) {
         ZSTD_inBuffer in{input_.data(), input_.size(), pos_};
@@ -134,8 +192,13 @@ BorshResult<std::size_t> ZstdDecompressor::read(std::span<std::uint8_t> dst) {
         const bool progress = in.pos != pos_ || out.pos != out_before;
         pos_ = in.pos;
         if (ZSTD_isError(r)) {
+            // A failing call's output is not output: some decoders (the legacy
+            // ones among them) report their whole buffer as filled when they
+            // fail. Bytes of the calls before it stand; the failure comes now,
+            // or with the next read.
             error_ = zstd_error(r);
-            if (out.pos > 0) return out.pos;
+            ctx_.get_deleter().pool = nullptr;
+            if (out_before > 0) return out_before;
             return std::unexpected(*error_);
         }
         if (r == 0) {
@@ -146,8 +209,9 @@ BorshResult<std::size_t> ZstdDecompressor::read(std::span<std::uint8_t> dst) {
         if (out.pos == out.size) return out.pos;
         if (!progress) {
             // The input ended inside the frame.
-            if (out.pos > 0) return out.pos;
+            if (out_before > 0) return out_before;
             error_ = IoError(IoErrorKind::UnexpectedEof, "incomplete frame");
+            ctx_.get_deleter().pool = nullptr;
             return std::unexpected(*error_);
         }
     }

@@ -94,8 +94,8 @@ keinstr::BorshResult<void> compress_frame(std::vector<std::uint8_t>& out,
 class ZstdDecompressor {
 public:
     // A decompressor of the frame at the start of `input` (which must outlive it). Bytes
-    // after the frame are never read. Legacy frame formats are accepted as far as the
-    // linked libzstd supports them.
+    // after the frame are never read. The legacy frame formats of zstd 0.1 to 0.7 are
+    // accepted, and windows up to libzstd's default limit (2^27 bytes).
     // With `pool`, the context is taken from it and given back when the
     // decompressor is destroyed (the pool must outlive the decompressor).
     static keinstr::BorshResult<ZstdDecompressor> create(std::span<const std::uint8_t> input,
@@ -124,9 +124,18 @@ private:
     ZstdDecompressor(std::span<const std::uint8_t> input, std::unique_ptr<ZSTD_DCtx_s, Free> ctx)
         : input_(input), ctx_(std::move(ctx)) {}
 
+    // Frames of zstd 0.1 to 0.3, which libzstd decodes only whole: the first read
+    // decodes the frame into `whole_`, and reads hand it out from there.
+    static bool decoded_whole(std::span<const std::uint8_t> input) noexcept;
+    keinstr::BorshResult<void> decode_whole();
+    keinstr::BorshResult<std::size_t> read_whole(std::span<std::uint8_t> dst);
+
     std::span<const std::uint8_t> input_;
     std::unique_ptr<ZSTD_DCtx_s, Free> ctx_;
     std::size_t pos_ = 0;
+    std::unique_ptr<std::uint8_t[]> whole_;
+    std::size_t whole_size_ = 0;
+    std::size_t whole_read_ = 0;
     bool finished_ = false;
     std::optional<keinstr::IoError> error_;
 };
@@ -137,7 +146,8 @@ private:
 // context is lent to one user at a time (a user that finds none free makes its
 // own, which is freed after use unless the pool is empty by then). A context
 // given back is reset to its fresh state, so reuse never changes the bytes
-// produced or read. Thread-safe.
+// produced or read (a decompressor gives back only a context that decoded a
+// current-format frame without failure). Thread-safe.
 class ZstdContextPool {
 public:
     ZstdContextPool() = default;
