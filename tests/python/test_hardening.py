@@ -153,6 +153,7 @@ NUMERAL_CASES = {
     "decimal of the widest integer type": (int_source("i8388607", "7" * DIGITS), None),
     "huge exponent": (float_source("1e999999999999999999"), None),
     "huge negative exponent": (float_source("1e-999999999999999999"), None),
+    "exponent beyond 64 bits, scale within": (float_source("1.5e9223372036854775808"), None),
     "long mantissa": (float_source("9" * DIGITS + ".5"), None),
     "exponent beyond any range": (float_source("1.5e99999999999999999999999999999"),
                                   "Failed to compile module: Parser errors occurred: "),
