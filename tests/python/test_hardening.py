@@ -267,6 +267,11 @@ EXPANDING = {
     "more content than declared": (expanding(64, NO_NAMES + u32(1), byte=0, content_size=4096), READ_FAILURE, 64),
     # a block may regenerate at most 128 KiB
     "oversized block": (frame(rle(0, 4 * MAX_BLOCK)), READ_FAILURE, 64),
+    # 2.5M blocks of one function, all label 0 (26 zero bytes each: "br %0, 0, 0"):
+    # one is kept, the others are dropped as they are read
+    "one block label repeated": (expanding(512, NO_NAMES + u32(1) + bytes(38) + u32((512 * MAX_BLOCK - 64) // 26),
+                                           byte=0),
+                                 "Failed to load compiled module: A operand refers to an undefined name: `%0`", 64),
 }
 
 
