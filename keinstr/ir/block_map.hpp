@@ -38,6 +38,14 @@ public:
     // the last one stays.
     static LabelMap from_entries(container_type entries) {
         LabelMap m;
+        keep_last_per_label(entries);
+        m.entries_ = std::move(entries);
+        return m;
+    }
+
+    // Sorts `entries` by label and keeps, of entries with the same label, the
+    // one that came last. Entries added afterwards still win over these.
+    static void keep_last_per_label(container_type& entries) {
         const auto by_label = [](const value_type& a, const value_type& b) { return a.first < b.first; };
         if (!std::is_sorted(entries.begin(), entries.end(), by_label)) {
             std::stable_sort(entries.begin(), entries.end(), by_label);
@@ -50,8 +58,6 @@ public:
             ++out;
         }
         entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(out), entries.end());
-        m.entries_ = std::move(entries);
-        return m;
     }
 
     size_type size() const noexcept { return entries_.size(); }

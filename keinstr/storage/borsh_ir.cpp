@@ -158,14 +158,19 @@ constexpr std::size_t kMaxUpFrontListBytes = std::size_t{16} << 20;
 // never reserves more than the input present can fill, nor more than
 // kMaxUpFrontListBytes. Elements are read in place.
 template <class T, class A>
+void reserve_for_count(const BorshReader& r, std::uint32_t count, std::vector<T, A>& out) {
+    constexpr std::size_t step = std::max<std::size_t>(1, BorshReader::kMaxListReserveBytes / sizeof(T));
+    constexpr std::size_t cap = std::max<std::size_t>(step, kMaxUpFrontListBytes / sizeof(T));
+    const std::size_t fits = std::min(cap, r.buffered() / min_encoded_size<T>());
+    out.reserve(std::min<std::size_t>(count, std::max(step, fits)));
+}
+
+template <class T, class A>
 Void read_value(BorshReader& r, std::vector<T, A>& out) {
     auto count = r.u32();
     if (!count) return std::unexpected(std::move(count.error()));
     out.clear();
-    constexpr std::size_t step = std::max<std::size_t>(1, BorshReader::kMaxListReserveBytes / sizeof(T));
-    constexpr std::size_t cap = std::max<std::size_t>(step, kMaxUpFrontListBytes / sizeof(T));
-    const std::size_t fits = std::min(cap, r.buffered() / min_encoded_size<T>());
-    out.reserve(std::min<std::size_t>(*count, std::max(step, fits)));
+    reserve_for_count(r, *count, out);
     for (std::uint32_t i = 0; i < *count; ++i) {
         if constexpr (std::is_same_v<T, KeInstr>) {
             KE_TRY(read_instruction_back(r, out));
@@ -199,11 +204,28 @@ Void read_map(BorshReader& r, std::map<K, V>& out) {
     return {};
 }
 
-// The same for a function's blocks: read in order, sorted once at the end.
+// Blocks read between two thinnings of a function's body at the least.
+constexpr std::size_t kMinBlocksBetweenThinnings = 1024;
+
+// The same for a function's blocks: read in order, sorted at the end. Whenever
+// the blocks read have doubled since the body was last thinned out, those a
+// later block of the same label replaces are dropped: a few labels repeated
+// (which compress to almost nothing) cannot pile up, and a body of distinct
+// labels is only scanned again a few times over.
 template <class V>
 Void read_map(BorshReader& r, LabelMap<V>& out) {
+    auto count = r.u32();
+    if (!count) return std::unexpected(std::move(count.error()));
     typename LabelMap<V>::container_type entries;
-    KE_TRY(read_value(r, entries));
+    reserve_for_count(r, *count, entries);
+    std::size_t thin_at = kMinBlocksBetweenThinnings;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        KE_TRY(read_value(r, entries.emplace_back()));
+        if (entries.size() >= thin_at) {
+            LabelMap<V>::keep_last_per_label(entries);
+            thin_at = std::max(entries.size() + kMinBlocksBetweenThinnings, 2 * entries.size());
+        }
+    }
     out = LabelMap<V>::from_entries(std::move(entries));
     return {};
 }

@@ -248,36 +248,37 @@ std::optional<Decimal> long_decimal(std::string_view s) {
     if (int_end == i) return std::nullopt;
     std::string digits(s.substr(i, int_end - i));
     std::size_t p = int_end;
-    std::int64_t fraction_digits = 0;
+    // Scale and exponent are wider than 64 bits: only the scale has to fit
+    // (1.5e9223372036854775808 has scale 1 - 2^63).
+    __int128 fraction_digits = 0;
     if (p < s.size() && s[p] == '.') {
         const std::size_t frac_end = scan<is_dec>(s, p + 1);
         if (frac_end == p + 1) return std::nullopt;
         digits.append(s.substr(p + 1, frac_end - p - 1));
-        if (frac_end - p - 1 > static_cast<std::size_t>(INT64_MAX)) return std::nullopt;
-        fraction_digits = static_cast<std::int64_t>(frac_end - p - 1);
+        fraction_digits = static_cast<__int128>(frac_end - p - 1);
         p = frac_end;
     }
-    std::int64_t exponent = 0;
+    __int128 exponent = 0;
     if (p < s.size()) {
         if (s[p] != 'e' && s[p] != 'E') return std::nullopt;
         ++p;
         bool exp_negative = false;
         if (p < s.size() && (s[p] == '+' || s[p] == '-')) exp_negative = s[p++] == '-';
         if (p == s.size()) return std::nullopt;
+        while (p + 1 < s.size() && s[p] == '0') ++p;
+        // Far beyond 64 bits no scale can fit: the general parser words why.
+        if (s.size() - p > 30) return std::nullopt;
         for (; p < s.size(); ++p) {
             if (!is_dec(s[p])) return std::nullopt;
-            const int d = s[p] - '0';
-            if (__builtin_mul_overflow(exponent, 10, &exponent)) return std::nullopt;
-            if (exp_negative ? __builtin_sub_overflow(exponent, d, &exponent)
-                             : __builtin_add_overflow(exponent, d, &exponent))
-                return std::nullopt;
+            exponent = exponent * 10 + (s[p] - '0');
         }
+        if (exp_negative) exponent = -exponent;
     }
-    std::int64_t scale = 0;
-    if (__builtin_sub_overflow(fraction_digits, exponent, &scale)) return std::nullopt;
+    const __int128 scale = fraction_digits - exponent;
+    if (scale < INT64_MIN || scale > INT64_MAX) return std::nullopt;
     BigInt m = decimal_digits_value(digits);
     if (negative) m = -m;
-    return Decimal(std::move(m), scale);
+    return Decimal(std::move(m), static_cast<std::int64_t>(scale));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "keinstr/utils/decimal.hpp"
 
+#include <algorithm>
 #include <limits>
 
 namespace keinstr {
@@ -8,8 +9,14 @@ namespace {
 
 enum class IntParse { Ok, Empty, InvalidDigit, PosOverflow, NegOverflow };
 
-// Signed 64-bit decimal integer with an optional sign, as the exponent of a literal.
-IntParse parse_i64(std::string_view s, std::int64_t& out) {
+// Magnitudes beyond this are kept as this: no scale can absorb them.
+constexpr __int128 kExponentCap = static_cast<__int128>(1) << 100;
+
+// The exponent of a literal: a decimal integer with an optional sign, wider than
+// 64 bits so that digits after the point can bring the scale back into range
+// (1.5e9223372036854775808 has scale 1 - 2^63). Beyond kExponentCap in
+// magnitude the value saturates there.
+IntParse parse_exponent(std::string_view s, __int128& out) {
     if (s.empty()) return IntParse::Empty;
     bool negative = false;
     std::size_t i = 0;
@@ -18,16 +25,13 @@ IntParse parse_i64(std::string_view s, std::int64_t& out) {
         i = 1;
         if (s.size() == 1) return IntParse::InvalidDigit;
     }
-    std::int64_t v = 0;
+    __int128 v = 0;
     for (; i < s.size(); ++i) {
         const char c = s[i];
         if (c < '0' || c > '9') return IntParse::InvalidDigit;
-        const int d = c - '0';
-        if (__builtin_mul_overflow(v, 10, &v)) return negative ? IntParse::NegOverflow : IntParse::PosOverflow;
-        if (negative ? __builtin_sub_overflow(v, d, &v) : __builtin_add_overflow(v, d, &v))
-            return negative ? IntParse::NegOverflow : IntParse::PosOverflow;
+        if (v < kExponentCap) v = std::min(v * 10 + (c - '0'), kExponentCap);
     }
-    out = v;
+    out = negative ? -v : v;
     return IntParse::Ok;
 }
 
@@ -80,10 +84,10 @@ std::expected<Decimal, std::string> Decimal::parse(std::string_view text) {
     if (text.empty()) return std::unexpected(std::string("Failed to parse empty string"));
 
     std::string_view base = text;
-    std::int64_t exponent = 0;
+    __int128 exponent = 0;
     if (const auto e = text.find_first_of("eE"); e != std::string_view::npos) {
         base = text.substr(0, e);
-        const IntParse r = parse_i64(text.substr(e + 1), exponent);
+        const IntParse r = parse_exponent(text.substr(e + 1), exponent);
         if (r != IntParse::Ok) return std::unexpected(int_parse_reason(r));
     }
 
@@ -93,12 +97,12 @@ std::expected<Decimal, std::string> Decimal::parse(std::string_view text) {
         base.remove_prefix(1);
     }
     std::string digits;
-    std::int64_t frac_len = 0;
+    __int128 frac_len = 0;
     if (const auto dot = base.find('.'); dot != std::string_view::npos) {
         digits.append(base.substr(0, dot));
         const std::string_view frac = base.substr(dot + 1);
         digits.append(frac);
-        frac_len = static_cast<std::int64_t>(frac.size());
+        frac_len = static_cast<__int128>(frac.size());
     } else {
         digits.append(base);
     }
@@ -106,13 +110,18 @@ std::expected<Decimal, std::string> Decimal::parse(std::string_view text) {
     for (const char c : digits)
         if (c < '0' || c > '9') return std::unexpected(std::string("invalid digit found in string"));
 
-    std::int64_t scale = 0;
-    if (__builtin_sub_overflow(frac_len, exponent, &scale))
+    // The scale must fit 64 bits, not the exponent. An exponent that does not fit
+    // either is named as such, one that does as overflowing the scale.
+    const __int128 scale = frac_len - exponent;
+    if (scale < INT64_MIN || scale > INT64_MAX) {
+        if (exponent > INT64_MAX) return std::unexpected(int_parse_reason(IntParse::PosOverflow));
+        if (exponent < INT64_MIN) return std::unexpected(int_parse_reason(IntParse::NegOverflow));
         return std::unexpected("Exponent overflow when parsing '" + std::string(text) + "'");
+    }
 
     BigInt m = digits_to_bigint(digits);
     if (negative) m = -m;
-    return Decimal(std::move(m), scale);
+    return Decimal(std::move(m), static_cast<std::int64_t>(scale));
 }
 
 void Decimal::write(std::string& out) const {

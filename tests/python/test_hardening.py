@@ -153,6 +153,7 @@ NUMERAL_CASES = {
     "decimal of the widest integer type": (int_source("i8388607", "7" * DIGITS), None),
     "huge exponent": (float_source("1e999999999999999999"), None),
     "huge negative exponent": (float_source("1e-999999999999999999"), None),
+    "exponent beyond 64 bits, scale within": (float_source("1.5e9223372036854775808"), None),
     "long mantissa": (float_source("9" * DIGITS + ".5"), None),
     "exponent beyond any range": (float_source("1.5e99999999999999999999999999999"),
                                   "Failed to compile module: Parser errors occurred: "),
@@ -266,6 +267,11 @@ EXPANDING = {
     "more content than declared": (expanding(64, NO_NAMES + u32(1), byte=0, content_size=4096), READ_FAILURE, 64),
     # a block may regenerate at most 128 KiB
     "oversized block": (frame(rle(0, 4 * MAX_BLOCK)), READ_FAILURE, 64),
+    # 2.5M blocks of one function, all label 0 (26 zero bytes each: "br %0, 0, 0"):
+    # one is kept, the others are dropped as they are read
+    "one block label repeated": (expanding(512, NO_NAMES + u32(1) + bytes(38) + u32((512 * MAX_BLOCK - 64) // 26),
+                                           byte=0),
+                                 "Failed to load compiled module: A operand refers to an undefined name: `%0`", 64),
 }
 
 

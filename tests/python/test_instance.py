@@ -113,8 +113,13 @@ class TestCreateInstanceFunction:
 
 class TestCreationRecords:
     def test_five_lines_then_teardown(self):
+        before = datetime.datetime.now()
         inst, records = logged()
+        after = datetime.datetime.now()
         assert [list(r) for r in records] == [KEYS] * 5
+        # Each timepoint, microseconds included, lies between clock reads taken around the call.
+        for r in records:
+            assert before <= r["timepoint"] <= after, (before, r["timepoint"], after)
         messages = [r["message"] for r in records]
         m = re.fullmatch(r"Instance created successfully at (0x[0-9a-f]+)", messages[0])
         assert m, messages[0]

@@ -2,8 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kecore/base/api.hpp"
@@ -12,6 +15,7 @@
 #include "kecore/base/log.hpp"
 #include "kecore/ext/kelog/impl.hpp"
 #include "kecore/ext/kelog/log.hpp"
+#include "kecore/utils/local_time.hpp"
 
 namespace kecore {
 namespace {
@@ -146,7 +150,16 @@ TEST_F(InstanceTest, CreationAndTeardownRecordsReachTheLogger) {
     Capture capture;
     InstanceCreateInfo info = make_info({"__EXT_kestrane_logger"});
     info.ext.items.push_back(capture_settings(capture, LogLevelEXT::Trace));
+    // The system clock read on its own, in local time.
+    const auto clock = [] {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+        return local_time_of(ns / 1'000'000'000, static_cast<std::uint32_t>(ns % 1'000'000'000));
+    };
+    const NaiveDateTime before = clock();
     auto created = create_instance(std::move(info));
+    const NaiveDateTime after = clock();
     ASSERT_TRUE(created);
     const std::string address = fmt::format("{}", fmt::ptr(created->get()));
     ASSERT_EQ(address.substr(0, 2), "0x");
@@ -174,8 +187,16 @@ TEST_F(InstanceTest, CreationAndTeardownRecordsReachTheLogger) {
               }));
     const std::vector<LogLevelEXT> levels = {LogLevelEXT::Trace, LogLevelEXT::Info, LogLevelEXT::Info,
                                              LogLevelEXT::Info, LogLevelEXT::Info};
+    ASSERT_EQ(capture.records.size(), levels.size());
+    // Every field of a timepoint, down to the nanosecond, comes from the clock
+    // read when the record was made: between two reads around the call.
+    const auto fields = [](const NaiveDateTime& t) {
+        return std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second, t.nanosecond);
+    };
     for (std::size_t i = 0; i < levels.size(); ++i) {
         const LogMessageEXT& r = capture.records[i];
+        EXPECT_LE(fields(before), fields(r.timepoint)) << before.to_string() << " " << r.timepoint.to_string();
+        EXPECT_LE(fields(r.timepoint), fields(after)) << r.timepoint.to_string() << " " << after.to_string();
         EXPECT_EQ(r.level, levels[i]);
         EXPECT_EQ(r.module, "kecore::base");
         EXPECT_EQ(r.file, "kecore/src/base/mod.cpp");
@@ -202,7 +223,7 @@ TEST_F(InstanceTest, LevelFilterAndOnlyTheFirstSettingsRecordIsTaken) {
         log_message(**created, level, kLogOriginBase, 1, "level {}", static_cast<int>(level));
     }
     created->reset();  // Trace teardown line dropped too
-    EXPECT_EQ(first.records.size(), 7u);
+    ASSERT_EQ(first.records.size(), 7u);
     EXPECT_EQ(first.records[4].message, "level 2");
     EXPECT_EQ(first.records[5].message, "level 3");
     EXPECT_EQ(first.records[6].message, "level 4");

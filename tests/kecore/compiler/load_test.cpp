@@ -60,6 +60,7 @@ TEST_F(LoadTest, AddModuleStepsKeysAndContexts) {
                        " added to instance. Contains functions: " + keinstr::debug_string_list(labels));
     expected.push_back("ModuleContext inserted into InstanceContext with key ModuleKey(1v1)");
     EXPECT_EQ(capture.messages(), expected);
+    ASSERT_EQ(capture.records.size(), expected.size());
     for (const auto& r : capture.records) {
         EXPECT_EQ(r.module, "kecore::base");
         EXPECT_EQ(r.file, "kecore/src/base/mod.cpp");
@@ -97,6 +98,7 @@ TEST_F(LoadTest, AddModuleStepsKeysAndContexts) {
     ASSERT_TRUE(second);
     EXPECT_EQ(second->debug(), "ModuleKey(2v1)");
     const auto messages = capture.messages();
+    ASSERT_GE(messages.size(), 2u);
     EXPECT_TRUE(messages.end()[-2].ends_with(" added to instance. Contains functions: []")) << messages.end()[-2];
     EXPECT_LT(context->uuid, context_of(*instance, *second)->uuid);
 }
@@ -132,6 +134,7 @@ TEST_F(LoadTest, AddModuleFailures) {
               (std::vector<std::string>{"Verifying module before adding to instance", "Type checking function 'good'",
                                         "Type checking function '" + bad_label + "'",
                                         "Type check failed for function '" + bad_label + "': " + ir->error.message()}));
+    ASSERT_EQ(capture.records.size(), 4u);
     EXPECT_EQ(capture.records.back().level, LogLevelEXT::Error);
     EXPECT_EQ(failed.error().to_string(), ir->error.message());
 
@@ -152,6 +155,7 @@ TEST_F(LoadTest, LoadLogsMergesAndAdds) {
     EXPECT_EQ(messages[3], "Merging type registry (4 types) into instance's registry (0 types)");
     EXPECT_EQ(messages[4], "Verifying module before adding to instance");
     EXPECT_EQ(messages.back(), "ModuleContext inserted into InstanceContext with key ModuleKey(1v1)");
+    ASSERT_GE(capture.records.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(capture.records[i].module, "kecore::compiler");
 
     // The module now refers to the instance's types only.
@@ -169,6 +173,7 @@ TEST_F(LoadTest, LoadLogsMergesAndAdds) {
     ASSERT_TRUE(again);
     EXPECT_EQ(again->debug(), "ModuleKey(2v1)");
     EXPECT_EQ(instance->type_registry.len(), types);
+    ASSERT_GE(capture.messages().size(), 4u);
     EXPECT_EQ(capture.messages()[3], "Merging type registry (4 types) into instance's registry (4 types)");
     EXPECT_NE(context_of(*instance, *again)->uuid, context->uuid);
 }
@@ -180,6 +185,7 @@ TEST_F(LoadTest, EmptyStorageAndCrossInstanceLoads) {
     auto key = load_module(instance, *empty);
     ASSERT_TRUE(key);
     const auto messages = capture.messages();
+    ASSERT_GE(messages.size(), 4u);
     EXPECT_EQ(messages[1], fmt::format("Loaded compiled module with 0 functions from {} bytes", empty->size()));
     EXPECT_EQ(messages[2], "Module originally compiled from: ");
     EXPECT_EQ(messages[3], "Merging type registry (0 types) into instance's registry (0 types)");
@@ -218,6 +224,7 @@ TEST_F(LoadTest, FailedAddKeepsMergedTypes) {
     EXPECT_GE(after, 1u);
     capture.clear();
     EXPECT_FALSE(load_module(instance, *bytes));
+    ASSERT_GE(capture.messages().size(), 4u);
     EXPECT_EQ(capture.messages()[3], fmt::format("Merging type registry (1 types) into instance's registry ({} types)", after));
     EXPECT_EQ(instance->type_registry.len(), after);
     // Nothing was added: the next module gets the first key.
@@ -240,6 +247,7 @@ TEST_F(LoadTest, UnmergeableRegistryFailsInsteadOfHanging) {
     const std::string text =
         "Failed to merge type registry: 1 type(s) refer to types the stored registry does not hold";
     EXPECT_EQ(key.error().to_string(), "An unknown error occurred: " + text);
+    ASSERT_FALSE(capture.records.empty());
     EXPECT_EQ(capture.messages().back(), text);
     EXPECT_EQ(capture.records.back().level, LogLevelEXT::Error);
     // The type that could be merged is there; no module was added.

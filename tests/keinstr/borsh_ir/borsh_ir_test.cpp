@@ -384,6 +384,28 @@ TEST(BorshIr, OrderedCollectionsSortAndKeepTheLastEntry) {
     EXPECT_EQ(f->body.at(Label{4}).label, Label{9});
     EXPECT_EQ(f->wildcard_types, (std::set<std::uint16_t>{2, 5}));
 
+    // A long body, thinned out while it is read: a few labels repeated out of
+    // order, then distinct labels descending among them. Under each label the
+    // block read last stays.
+    Bytes longer;
+    BorshWriter lw(longer);
+    lw.uuid(uuid_of(1)).u8(0).u32(0).u8(0);
+    constexpr std::uint32_t kBlocks = 6000;
+    lw.u32(kBlocks);
+    LabelMap<BasicBlock>::container_type written;
+    for (std::uint32_t i = 0; i < kBlocks; ++i) {
+        const Label label{i < 4000 ? (i * 7919) % 61 : kBlocks - i};
+        written.emplace_back(label, BasicBlock{label, {}, Jump{Label{i}}});
+        lw.u32(label.id);
+        borsh_write(lw, written.back().second);
+    }
+    lw.u8(0).u8(0).u32(0).u8(0).u8(0);
+    ASSERT_TRUE(lw.status().has_value());
+    auto thinned = decode_all<Function>(longer);
+    ASSERT_TRUE(thinned.has_value()) << thinned.error().to_string();
+    EXPECT_EQ(thinned->body.size(), 2001u);  // labels 0 to 2000
+    EXPECT_EQ(thinned->body, LabelMap<BasicBlock>::from_entries(written));
+
     // A module whose two functions share a key keeps the one read last; the
     // function's own uuid field is kept as written.
     Bytes mod;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -166,6 +168,56 @@ TEST(Numerals, DecimalScaleOverflowIsAFinding) {
     EXPECT_EQ(ok.tokens->tokens[0].decimal().scale(), -INT64_MAX);
     EXPECT_EQ(ok.tokens->tokens[1].decimal().scale(), INT64_MAX);
     EXPECT_EQ(ok.tokens->tokens[2].decimal().scale(), INT64_MAX);
+}
+
+// Only the scale (digits after the point minus the exponent) has to fit 64
+// bits: an exponent beyond them is fine while the fraction brings the scale back.
+TEST(Numerals, ScaleLimitsNotExponentLimits) {
+    struct Case {
+        std::string literal;
+        std::optional<std::int64_t> scale;  // none: refused with `reason`
+        const char* mantissa = "";
+        const char* reason = "";
+    };
+    const std::vector<Case> cases = {
+        {"1.5e9223372036854775808", INT64_MIN + 1, "15"},
+        {"1e9223372036854775808", INT64_MIN, "1"},
+        {"-1.0e9223372036854775809", INT64_MIN, "-10"},
+        {"1e0009223372036854775808", INT64_MIN, "1"},
+        {"1234567890123456789.5e9223372036854775808", INT64_MIN + 1, "12345678901234567895"},
+        {"1e-" + std::string(40, '0') + "5", 5, "1"},
+        {"1e-9223372036854775807", INT64_MAX, "1"},
+        {"1e-9223372036854775808", std::nullopt, "", "Exponent overflow when parsing '1e-9223372036854775808'"},
+        {"1.5e-9223372036854775807", std::nullopt, "", "Exponent overflow when parsing '1.5e-9223372036854775807'"},
+        {"1e9223372036854775809", std::nullopt, "", "number too large to fit in target type"},
+        {"1.5e9223372036854775810", std::nullopt, "", "number too large to fit in target type"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.literal);
+        const LexOutput out = lex(c.literal);
+        ASSERT_TRUE(out.tokens.has_value());
+        ASSERT_EQ(out.tokens->tokens.size(), 1u);
+        const Decimal& d = out.tokens->tokens[0].decimal();
+        const auto general = Decimal::parse(c.literal);
+        if (!c.scale) {
+            ASSERT_EQ(out.errors.size(), 1u);
+            EXPECT_EQ(out.errors[0].message, "invalid decimal literal '" + c.literal + "': " + c.reason);
+            EXPECT_TRUE(d.is_zero());
+            ASSERT_FALSE(general.has_value());
+            EXPECT_EQ(general.error(), c.reason);
+            continue;
+        }
+        EXPECT_TRUE(out.errors.empty());
+        EXPECT_EQ(d.scale(), *c.scale);
+        EXPECT_EQ(d.mantissa(), BigInt(c.mantissa));
+        ASSERT_TRUE(general.has_value()) << general.error();
+        EXPECT_EQ(general->scale(), *c.scale);
+        EXPECT_EQ(general->mantissa(), BigInt(c.mantissa));
+        // The printed form reads back as the same value.
+        const auto reread = Decimal::parse(d.to_string());
+        ASSERT_TRUE(reread.has_value()) << d.to_string();
+        EXPECT_EQ(*reread, d);
+    }
 }
 
 TEST(Numerals, DecimalConversionAgreesWithTheGeneralParser) {

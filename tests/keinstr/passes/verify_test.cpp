@@ -134,6 +134,10 @@ TEST(Verify, ChecksFireInOrder) {
         Function f = function({0, 0}, {block(0, {}, br(reg(0), 8, 9))});
         cases.push_back({"targets", f, Error{Error::UndefinedBlock{Label{8}, "f"}}});
     }
+    {  // Only the false target missing: the true one is a block of the function.
+        Function f = function({0, 0}, {block(0, {}, br(reg(0), 0, 9))});
+        cases.push_back({"false target", f, Error{Error::UndefinedBlock{Label{9}, "f"}}});
+    }
     {  // 5 before 6: the second definition of %1 is reported.
         Function f = function({0}, {block(0, {neg(1, reg(0)), neg(1, reg(42))}, ret(reg(43)))});
         cases.push_back({"ssa", f, Error{Error::SsaMultipleDefinitions{Name{1}}}});

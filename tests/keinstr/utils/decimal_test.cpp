@@ -47,7 +47,7 @@ TEST(Decimal, ParseFailuresGiveReasons) {
         {"1.5ex", "invalid digit found in string"},
         {"1.2.3", "invalid digit found in string"},
         {"e5", "cannot parse integer from empty string"},
-        {"1e9223372036854775808", "number too large to fit in target type"},
+        {"1e9223372036854775809", "number too large to fit in target type"},
         {"1e-9223372036854775809", "number too small to fit in target type"},
         // 1 fractional digit minus the smallest exponent overflows the scale.
         {"1.5e-9223372036854775808", ""},
@@ -63,6 +63,7 @@ TEST(Decimal, ParseFailuresGiveReasons) {
     EXPECT_EQ(Decimal::parse("1e-9223372036854775807")->scale(), INT64_MAX);
     EXPECT_FALSE(Decimal::parse("1e-9223372036854775808").has_value());
     EXPECT_EQ(Decimal::parse("1e9223372036854775807")->scale(), -INT64_MAX);
+    EXPECT_EQ(Decimal::parse("1e9223372036854775808")->scale(), INT64_MIN);
 }
 
 TEST(Decimal, NumericEquality) {
