@@ -1,5 +1,10 @@
 // Instance and Module: opaque handles without constructor, methods or
 // attributes; not subclassable, no instance dict, no weak references.
+//
+// An instance can keep host objects alive (its log callback), which can lead
+// back to the Instance itself (a bound method of the object that holds it):
+// Instance takes part in the cyclic garbage collection. Module holds no host
+// object, only a weak reference to its instance.
 #include "kepi_sys/instance.hpp"
 
 #include <new>
@@ -29,7 +34,36 @@ void free_object(PyObject* self) {
     Py_DECREF(type);
 }
 
+// The host's collector walking the objects an instance keeps alive.
+class GcVisitor final : public kecore::HostObjectVisitor {
+public:
+    GcVisitor(visitproc visit, void* arg) noexcept : visit_(visit), arg_(arg) {}
+    int visit(void* object) override { return visit_(static_cast<PyObject*>(object), arg_); }
+
+private:
+    visitproc visit_;
+    void* arg_;
+};
+
+int instance_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    const std::shared_ptr<kecore::InstanceContext>& context = reinterpret_cast<InstanceObject*>(self)->context;
+    if (!context) return 0;
+    GcVisitor visitor(visit, arg);
+    return context->visit_host_objects(visitor);
+}
+
+// Breaks a cycle through the instance's host objects by dropping them; the
+// instance stays usable, its log records are dropped from then on. Teardown
+// waits for the last reference, in instance_dealloc.
+int instance_clear(PyObject* self) {
+    const std::shared_ptr<kecore::InstanceContext>& context = reinterpret_cast<InstanceObject*>(self)->context;
+    if (context) context->clear_host_objects();
+    return 0;
+}
+
 void instance_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
     {
         // Releasing the last reference tears the instance down, which may
         // call a host log callback: keep any pending exception aside.
@@ -51,6 +85,8 @@ void module_dealloc(PyObject* self) {
 
 PyType_Slot kInstanceSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(instance_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(instance_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(instance_clear)},
     {Py_tp_doc, const_cast<char*>("Opaque handle to a running Kestrane instance exposed to Python callers.")},
     {0, nullptr},
 };
@@ -65,7 +101,7 @@ PyType_Spec kInstanceSpec = {
     "builtins.Instance",
     static_cast<int>(sizeof(InstanceObject)),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_HAVE_GC,
     kInstanceSlots,
 };
 

@@ -2,6 +2,7 @@
 // that hands log records to a host callable as dicts.
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "kecore/ext/kelog/log.hpp"
 #include "kecore/utils/static_registry.hpp"
@@ -69,10 +70,26 @@ Ref record_to_dict(const kecore::LogMessageEXT& record) {
     return dict;
 }
 
+// What to do with the error a callable raised: a KeyboardInterrupt (Ctrl-C
+// while it ran) goes to the module function that logged, which raises it
+// when it returns; outside any (an instance torn down by a release) it is
+// re-armed, so that the interpreter raises it at its next check. Anything
+// else is reported as unraisable.
+void report_callback_error(PyObject* callable) {
+    if (InterruptScope::defer_current_error()) return;
+    if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) {
+        PyErr_Clear();
+        PyErr_SetInterrupt();
+        return;
+    }
+    PyErr_WriteUnraisable(callable);
+}
+
 class PyLogCallback final : public kecore::LogCallbackEXT::Target {
 public:
     explicit PyLogCallback(PyObject* callable) noexcept : callable_(callable) { Py_INCREF(callable_); }
     ~PyLogCallback() override {
+        if (callable_ == nullptr) return;
         GilGuard gil;
         Py_DECREF(callable_);
     }
@@ -80,16 +97,21 @@ public:
     PyLogCallback& operator=(const PyLogCallback&) = delete;
 
     // A callable that raises, or a record that cannot become a dict, must not
-    // disturb the operation that logged: the error is reported as
-    // unraisable. An exception already propagating (teardown can run while
-    // one does) is kept aside and restored afterwards.
+    // disturb the operation that logged (see report_callback_error). An
+    // exception already propagating (teardown can run while one does) is
+    // kept aside and restored afterwards. Once the collector has dropped the
+    // callable, records are dropped too.
     void call(kecore::LogMessageEXT record) override {
         GilGuard gil;
         SavedError pending;
+        // Our own reference for the call: the callable may be dropped while it runs.
+        Ref callable = Ref::borrow(callable_);
+        if (!callable) return;
         try {
             Ref dict = record_to_dict(record);
-            Ref result = dict ? Ref::steal(PyObject_CallFunctionObjArgs(callable_, dict.get(), nullptr)) : Ref();
-            if (!result) PyErr_WriteUnraisable(callable_);
+            Ref result =
+                dict ? Ref::steal(PyObject_CallFunctionObjArgs(callable.get(), dict.get(), nullptr)) : Ref();
+            if (!result) report_callback_error(callable.get());
         } catch (...) {
             // Out of memory inside the conversion: the record is lost.
             PyErr_Clear();
@@ -97,6 +119,15 @@ public:
     }
 
     const void* address() const noexcept override { return callable_; }
+
+    // Both run with the interpreter lock held, by the collector.
+    int visit_host_objects(kecore::HostObjectVisitor& visitor) const override {
+        return callable_ != nullptr ? visitor.visit(callable_) : 0;
+    }
+    void clear_host_objects() noexcept override {
+        // Unset before the release, which can run arbitrary code that logs.
+        Py_XDECREF(std::exchange(callable_, nullptr));
+    }
 
 private:
     PyObject* callable_;

@@ -50,17 +50,20 @@ PyModuleDef kModuleDef = {
     nullptr,
 };
 
-PyObject* g_module = nullptr;       // created once per process
-int64_t g_interpreter_id = -1;      // the interpreter that created it
+PyObject* g_module = nullptr;  // created once per process, by the main interpreter
 
 PyObject* create_module() {
+    // Only the main interpreter (id 0) may import the module, also when it is
+    // not the first to try: the log callback takes the interpreter lock with
+    // PyGILState_Ensure, which knows only the main interpreter, and the
+    // module's objects live for the process.
     int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) return nullptr;
+    if (id != 0) {
+        PyErr_SetString(PyExc_ImportError, "kepi._sys does not support sub-interpreters");
+        return nullptr;
+    }
     if (g_module != nullptr) {
-        if (id != g_interpreter_id) {
-            PyErr_SetString(PyExc_ImportError, "kepi._sys does not support sub-interpreters");
-            return nullptr;
-        }
         Py_INCREF(g_module);
         return g_module;
     }
@@ -69,7 +72,6 @@ PyObject* create_module() {
     if (panic_exception_type() == nullptr) return nullptr;
     if (!add_handle_classes(module.get())) return nullptr;
     if (PyModule_AddFunctions(module.get(), kMethods) < 0) return nullptr;
-    g_interpreter_id = id;
     g_module = Ref(module).release();  // the module lives for the process
     return module.release();
 }

@@ -1,6 +1,7 @@
 #include "kepi_sys/py.hpp"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kepi {
@@ -15,6 +16,37 @@ PyObject* panic_exception_type() {
         return t;  // kept for the life of the process
     }();
     return type;
+}
+
+thread_local InterruptScope* InterruptScope::innermost_ = nullptr;
+
+InterruptScope::InterruptScope() noexcept : outer_(innermost_) { innermost_ = this; }
+
+InterruptScope::~InterruptScope() {
+    innermost_ = outer_;
+    Py_XDECREF(type_);
+    Py_XDECREF(value_);
+    Py_XDECREF(tb_);
+}
+
+PyObject* InterruptScope::finish(PyObject* result) noexcept {
+    if (type_ == nullptr) return result;
+    // Dropping the result can log (a new instance is torn down); a second
+    // interrupt raised then is absorbed by this still-open scope.
+    Py_XDECREF(result);
+    PyErr_Restore(std::exchange(type_, nullptr), std::exchange(value_, nullptr), std::exchange(tb_, nullptr));
+    return nullptr;
+}
+
+bool InterruptScope::defer_current_error() noexcept {
+    InterruptScope* scope = innermost_;
+    if (scope == nullptr || !PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) return false;
+    if (scope->type_ == nullptr) {
+        PyErr_Fetch(&scope->type_, &scope->value_, &scope->tb_);
+    } else {
+        PyErr_Clear();
+    }
+    return true;
 }
 
 std::string_view utf8_view(PyObject* str) {

@@ -63,24 +63,53 @@ struct PyErrorAlreadySet {};
 // subclass, so that `except Exception` does not swallow it).
 PyObject* panic_exception_type();
 
+// Holds a KeyboardInterrupt raised by a host callback (Ctrl-C while it ran)
+// until the module function that ran the callback returns, which then raises
+// it instead of its result. Scopes nest per thread: a callback that calls a
+// module function gets that function's interrupt raised to it.
+class InterruptScope {
+public:
+    InterruptScope() noexcept;
+    ~InterruptScope();
+    InterruptScope(const InterruptScope&) = delete;
+    InterruptScope& operator=(const InterruptScope&) = delete;
+
+    // `result` (new reference or null), or null with the held interrupt
+    // raised, replacing the result or any other error.
+    PyObject* finish(PyObject* result) noexcept;
+
+    // When the current error is a KeyboardInterrupt and a scope is open on
+    // this thread, moves it into the innermost scope (a later one is
+    // dropped: one interrupt is enough) and returns true; otherwise leaves
+    // the error and returns false.
+    static bool defer_current_error() noexcept;
+
+private:
+    static thread_local InterruptScope* innermost_;
+    InterruptScope* outer_;
+    PyObject* type_ = nullptr;
+    PyObject* value_ = nullptr;
+    PyObject* tb_ = nullptr;
+};
+
 // Runs `body` and turns any C++ exception escaping it into a Python error:
-// allocation failure becomes MemoryError, anything else PanicException.
+// allocation failure becomes MemoryError, anything else PanicException. An
+// interrupt held meanwhile is raised instead of the result.
 template <class F>
 PyObject* guarded(F&& body) noexcept {
+    InterruptScope interrupt;
+    PyObject* result = nullptr;
     try {
-        return body();
+        result = body();
     } catch (const PyErrorAlreadySet&) {
-        return nullptr;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
-        return nullptr;
     } catch (const std::exception& e) {
         PyErr_SetString(panic_exception_type(), e.what());
-        return nullptr;
     } catch (...) {
         PyErr_SetString(panic_exception_type(), "unknown internal fault");
-        return nullptr;
     }
+    return interrupt.finish(result);
 }
 
 // UTF-8 text of a str object; throws PyErrorAlreadySet on failure.

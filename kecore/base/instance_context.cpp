@@ -103,6 +103,20 @@ std::expected<std::shared_ptr<InstanceContext>, KeError> InstanceContext::create
     return instance;
 }
 
+int InstanceContext::visit_host_objects(HostObjectVisitor& visitor) const {
+    for (const auto& [uuid, plugin] : plugins) {
+        if (!plugin) continue;
+        if (int stop = plugin->visit_host_objects(visitor)) return stop;
+    }
+    return 0;
+}
+
+void InstanceContext::clear_host_objects() noexcept {
+    for (auto& [uuid, plugin] : plugins) {
+        if (plugin) plugin->clear_host_objects();
+    }
+}
+
 InstanceContext::~InstanceContext() {
     KECORE_LOG(*this, Trace, kLogOriginBase, "Tearing down InstanceContext at {}", fmt::ptr(this));
     while (!plugins.empty()) {

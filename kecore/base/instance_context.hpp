@@ -81,6 +81,14 @@ public:
     static std::expected<ModuleKey, KeError> add_module(const std::shared_ptr<InstanceContext>& self,
                                                         keinstr::Module module);
 
+    // The host objects the plugins keep alive for a host binding: visits each
+    // once (a non-zero result of the visitor stops the walk and is returned),
+    // or drops them all. The binding serialises these with its own log
+    // callback (under the host's interpreter lock, say); the plugin map does
+    // not change between creation and teardown.
+    int visit_host_objects(HostObjectVisitor& visitor) const;
+    void clear_host_objects() noexcept;
+
     // The instance's version-6 UUID source for loaded modules.
     keinstr::Uuid new_module_uuid() { return keinstr::Uuid::new_v6(uuid_context, uuid_node); }
 

@@ -12,6 +12,7 @@
 
 #include "kecore/utils/downcast.hpp"
 #include "kecore/utils/error.hpp"
+#include "kecore/utils/host_objects.hpp"
 #include "kecore/utils/opaque.hpp"
 #include "kecore/utils/static_registry.hpp"
 #include "keinstr/utils/uuid.hpp"
@@ -40,6 +41,16 @@ public:
     virtual keinstr::Uuid uuid() const noexcept = 0;
     virtual std::string_view name() const noexcept = 0;
     virtual std::string_view description() const noexcept = 0;
+
+    // The host objects the plugin keeps alive for a host binding, each
+    // visited once; a non-zero result of the visitor stops the walk.
+    virtual int visit_host_objects(HostObjectVisitor& visitor) const {
+        (void)visitor;
+        return 0;
+    }
+    // Drops them (the host's collector breaks a cycle through them); the
+    // plugin goes on working without them.
+    virtual void clear_host_objects() noexcept {}
 };
 
 using PluginFactory = std::expected<std::unique_ptr<DynPluginEXT>, KeError> (*)(OpaqueList& ext);

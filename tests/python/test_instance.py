@@ -1,6 +1,7 @@
 """Instances from Python: the handle classes, creation, the logging extension and teardown."""
 
 import datetime
+import gc
 import re
 import subprocess
 import sys
@@ -277,6 +278,50 @@ class TestCallbackFailures:
         assert seen == [KeyError]
 
 
+    def test_interrupt_in_the_callback_reaches_the_caller(self, monkeypatch):
+        from kepi.api import ModuleCompileInfo
+
+        seen = []
+        monkeypatch.setattr(sys, "unraisablehook", lambda u: seen.append(u.exc_type))
+        calls = []
+
+        def raising(exc_type):
+            def callback(record):
+                calls.append(record["message"])
+                if len(calls) == 1:
+                    raise exc_type("from the callback")
+            return callback
+
+        # Interrupted during creation: the new instance is dropped (its teardown
+        # logs into the same call) and the interrupt raised instead.
+        with pytest.raises(KeyboardInterrupt, match="from the callback"):
+            s._ke_create_instance(make_info([LOGGER], [LogCreateInfoEXT(LogLevelEXT.Trace,
+                                                                        raising(KeyboardInterrupt))]))
+        assert calls[-1].startswith("Tearing down InstanceContext at ")
+        handler = [lambda r: None]
+        inst = s._ke_create_instance(make_info([LOGGER], [LogCreateInfoEXT(LogLevelEXT.Trace,
+                                                                           lambda r: handler[-1](r))]))
+        for exc_type in (KeyboardInterrupt, ValueError):
+            del calls[:]
+            handler.append(raising(exc_type))
+            if exc_type is KeyboardInterrupt:
+                with pytest.raises(KeyboardInterrupt):
+                    s._ke_compile_module(inst, ModuleCompileInfo([]))
+            else:
+                assert isinstance(s._ke_compile_module(inst, ModuleCompileInfo([])), bytes)
+            assert len(calls) > 1  # the records after the interrupted one still come
+        assert seen == [ValueError]
+        # Raised in a teardown outside any call: the interpreter raises it next.
+        del calls[:]
+        handler.append(raising(KeyboardInterrupt))
+        with pytest.raises(KeyboardInterrupt):
+            del inst
+            for _ in range(1000):
+                pass
+        assert calls[0].startswith("Tearing down InstanceContext at ")
+        assert seen == [ValueError]
+
+
 class TestReentrantCallback:
     def test_callback_creates_another_instance(self):
         inner_records = []
@@ -315,3 +360,46 @@ class TestReentrantCallback:
         assert len(holder) == 2
         assert isinstance(holder[1], bytes)
         assert holder[1] == outer
+
+
+class TestCollection:
+    def test_cycle_through_the_callback_is_collected(self, monkeypatch):
+        # The usual idiom: an object holds its instance and logs through its own
+        # bound method. The collector may break such a cycle at the object (whose
+        # attributes are then gone when the teardown logs) or at the instance
+        # (whose callback is then dropped): the instances of the later holders are
+        # made after a young collection, which puts them first in the order in
+        # which the collector clears.
+        monkeypatch.setattr(sys, "unraisablehook", lambda u: None)
+
+        class Holder:
+            def start(self):
+                self.records = []
+                self.inst = s._ke_create_instance(make_info([LOGGER], [LogCreateInfoEXT(LogLevelEXT.Trace,
+                                                                                        self.on_log)]))
+
+            def on_log(self, record):
+                self.records.append(record)
+
+        def instance_count():
+            return sum(type(o) is s.Instance for o in gc.get_objects())
+
+        gc.collect()
+        before = instance_count()
+        gc.disable()
+        try:
+            holders = [Holder() for _ in range(50)]
+            for h in holders[:25]:
+                h.start()
+            gc.collect(0)
+            for h in holders[25:]:
+                h.start()
+            assert all(len(h.records) == 5 for h in holders)
+            assert instance_count() == before + 50
+            refs = [weakref.ref(h) for h in holders]
+            del holders, h
+        finally:
+            gc.enable()
+        gc.collect()
+        assert [r for r in refs if r() is not None] == []
+        assert instance_count() == before

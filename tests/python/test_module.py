@@ -3,6 +3,7 @@
 import math
 import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -95,6 +96,35 @@ class TestModuleSurface:
         )
         out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
         assert out.stdout.strip() == "True"
+
+    def test_sub_interpreters_are_refused_first_or_later(self):
+        # A sub-interpreter that got the module first used to hang at its first
+        # log record; it is refused, and the main interpreter imports and logs
+        # afterwards. Whatever goes wrong, the child must not hang.
+        pytest.importorskip("_xxsubinterpreters")
+        use = textwrap.dedent("""\
+            import kepi._sys as s
+            from kepi.api import InstanceCreateInfo
+            from kepi.api.ext.kelog import LogCreateInfoEXT
+            records = []
+            s._ke_create_instance(InstanceCreateInfo(enabled_extensions=["__EXT_kestrane_logger"],
+                                                     ext=[LogCreateInfoEXT(0, records.append)]))
+        """)
+        in_sub = ("try:\n" + textwrap.indent(use, "    ") +
+                  "except ImportError as e:\n    refused = str(e)\n"
+                  "else:\n    refused = None\n"
+                  "assert refused == 'kepi._sys does not support sub-interpreters', refused\n")
+        code = (f"import _xxsubinterpreters as interpreters\nIN_SUB = {in_sub!r}\n"
+                "sub = interpreters.create()\n"
+                "interpreters.run_string(sub, IN_SUB)\n" + use +
+                "interpreters.run_string(sub, IN_SUB)\n"
+                "print(len(records))\n")
+        try:
+            out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+        except subprocess.TimeoutExpired:
+            pytest.fail("the child hung")
+        assert out.returncode == 0, out.stderr
+        assert out.stdout.strip() == "6"
 
     def test_only_init_exported(self):
         path = s.__file__

@@ -37,6 +37,14 @@ public:
     LogLevelEXT level() const noexcept { return level_; }
     bool has_callback() const noexcept { return callback_.has_value(); }
 
+    int visit_host_objects(HostObjectVisitor& visitor) const override {
+        return callback_ ? callback_->visit_host_objects(visitor) : 0;
+    }
+    // The callback stays in place and drops its records from then on.
+    void clear_host_objects() noexcept override {
+        if (callback_) callback_->clear_host_objects();
+    }
+
     // The hook this plugin installs.
     static void log_message(const InstanceContext& instance, LogMessageEXT record);
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "kecore/utils/host_objects.hpp"
 #include "kecore/utils/local_time.hpp"
 #include "kecore/utils/opaque.hpp"
 
@@ -59,11 +60,20 @@ public:
         virtual void call(LogMessageEXT record) = 0;
         // Address of the callable object, for the debug text.
         virtual const void* address() const noexcept = 0;
+        // The host objects the target keeps alive, each visited once.
+        virtual int visit_host_objects(HostObjectVisitor& visitor) const {
+            (void)visitor;
+            return 0;
+        }
+        // Drops them; later calls must then do nothing.
+        virtual void clear_host_objects() noexcept {}
     };
 
     explicit LogCallbackEXT(std::unique_ptr<Target> target) noexcept : target_(std::move(target)) {}
 
     void operator()(LogMessageEXT record) const { target_->call(std::move(record)); }
+    int visit_host_objects(HostObjectVisitor& visitor) const { return target_->visit_host_objects(visitor); }
+    void clear_host_objects() noexcept { target_->clear_host_objects(); }
     // LogCallbackEXT { 0: "0x..." }
     std::string debug() const;
 
