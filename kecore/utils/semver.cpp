@@ -318,38 +318,12 @@ bool pre_is_compatible(const Comparator& c, const Version& v) {
 
 // ---------------------------------------------------------------------------------------
 
-std::string_view semver_position_text(SemverPosition pos) noexcept {
-    switch (pos) {
-#define KECORE_X(value, text)     \
-    case SemverPosition::value: \
-        return text;
-        KECORE_SEMVER_POSITIONS(KECORE_X)
-#undef KECORE_X
-    }
-    return "";
-}
+std::string_view semver_position_text(SemverPosition pos) noexcept { return keinstr::word(pos); }
 
-std::string_view semver_op_text(SemverOp op) noexcept {
-    switch (op) {
-#define KECORE_X(value, text) \
-    case SemverOp::value:     \
-        return text;
-        KECORE_SEMVER_OPS(KECORE_X)
-#undef KECORE_X
-    }
-    return "";
-}
+std::string_view semver_op_text(SemverOp op) noexcept { return keinstr::word(op); }
 
 std::string SemverError::to_string() const {
-    std::string_view tmpl;
-    switch (kind) {
-#define KECORE_X(value, text)       \
-    case SemverErrorKind::value:  \
-        tmpl = text;                \
-        break;
-        KECORE_SEMVER_ERRORS(KECORE_X)
-#undef KECORE_X
-    }
+    const std::string_view tmpl = keinstr::word(kind);
     // The character as a character literal; NUL as '\0' on every toolchain.
     const std::string quoted = ch == 0 ? std::string("'\\0'") : keinstr::debug_char(ch);
     std::string plain;

@@ -18,6 +18,8 @@
 
 #include <fmt/format.h>
 
+#include "keinstr/utils/enum_table.hpp"
+
 namespace kecore {
 
 // value, text
@@ -28,11 +30,7 @@ namespace kecore {
     X(Pre, "pre-release identifier")            \
     X(Build, "build metadata")
 
-enum class SemverPosition : std::uint8_t {
-#define KECORE_X(value, text) value,
-    KECORE_SEMVER_POSITIONS(KECORE_X)
-#undef KECORE_X
-};
+KE_DEFINE_TABLE_ENUM(SemverPosition, semver_position, KECORE_SEMVER_POSITIONS)
 
 std::string_view semver_position_text(SemverPosition pos) noexcept;
 
@@ -51,11 +49,7 @@ std::string_view semver_position_text(SemverPosition pos) noexcept;
     X(UnexpectedAfterWildcard, "unexpected character after wildcard in version req")             \
     X(ExcessiveComparators, "excessive number of version comparators")
 
-enum class SemverErrorKind : std::uint8_t {
-#define KECORE_X(value, text) value,
-    KECORE_SEMVER_ERRORS(KECORE_X)
-#undef KECORE_X
-};
+KE_DEFINE_TABLE_ENUM(SemverErrorKind, semver_error_kind, KECORE_SEMVER_ERRORS)
 
 // A parse failure of a version or requirement; shown through to_string().
 struct SemverError {
@@ -126,11 +120,7 @@ struct Version {
     X(Caret, "^")            \
     X(Wildcard, "")
 
-enum class SemverOp : std::uint8_t {
-#define KECORE_X(value, text) value,
-    KECORE_SEMVER_OPS(KECORE_X)
-#undef KECORE_X
-};
+KE_DEFINE_TABLE_ENUM(SemverOp, semver_op, KECORE_SEMVER_OPS)
 
 std::string_view semver_op_text(SemverOp op) noexcept;
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "keinstr/utils/enum_table.hpp"
+
 namespace keinstr {
 
 // The fourteen named conventions: debug name and text, in declared order.
@@ -27,27 +29,20 @@ namespace keinstr {
     X(SwiftTailC, "swifttailcc")          \
     X(CfguardCheckC, "cfguard_checkcc")
 
-#define KE_CC_KIND_VALUE_(name, text) name,
-// Variant of a calling convention; the number is the borsh tag. `Numbered`
-// (the last) carries a 32-bit number.
-enum class CallingConventionKind : std::uint8_t {
-    KE_CALLING_CONVENTION_TABLE(KE_CC_KIND_VALUE_) Numbered
-};
-#undef KE_CC_KIND_VALUE_
-
-#define KE_CC_TEXT_(name, text) std::string_view{text},
-#define KE_CC_DEBUG_(name, text) std::string_view{#name},
-// Texts and debug names of the named conventions, indexed by kind.
-inline constexpr std::array kCallingConventionTexts{KE_CALLING_CONVENTION_TABLE(KE_CC_TEXT_)};
-inline constexpr std::array kCallingConventionDebugNames{
-    KE_CALLING_CONVENTION_TABLE(KE_CC_DEBUG_) std::string_view{"Numbered"}};
-#undef KE_CC_TEXT_
-#undef KE_CC_DEBUG_
+// Every variant of a calling convention: the named conventions, then
+// `Numbered`, which carries a 32-bit number and has no word of its own (it is
+// written "cc" and its number). The number is the borsh tag.
+#define KE_CALLING_CONVENTION_KIND_TABLE(X) KE_CALLING_CONVENTION_TABLE(X) X(Numbered, "")
+KE_DEFINE_TABLE_ENUM(CallingConventionKind, calling_convention_kind, KE_CALLING_CONVENTION_KIND_TABLE)
 
 // Number of named conventions (the kinds before `Numbered`).
-inline constexpr std::size_t kNamedCallingConventionCount = kCallingConventionTexts.size();
-static_assert(static_cast<std::size_t>(CallingConventionKind::Numbered) ==
-              kNamedCallingConventionCount);
+inline constexpr std::size_t kNamedCallingConventionCount = enum_count<CallingConventionKind> - 1;
+static_assert(static_cast<std::size_t>(CallingConventionKind::Numbered) == kNamedCallingConventionCount);
+
+// Texts of the named conventions, and debug names of every kind, indexed by kind.
+inline constexpr std::array kCallingConventionTexts{KE_CALLING_CONVENTION_TABLE(KE_ENUM_TABLE_WORD_)};
+inline constexpr const auto& kCallingConventionDebugNames = EnumTable<CallingConventionKind>::debug_names;
+static_assert(kCallingConventionTexts.size() == kNamedCallingConventionCount);
 
 class CallingConvention {
 public:

@@ -102,49 +102,105 @@ KE_DEFINE_TABLE_ENUM(CastVariant, cast_variant, KE_CAST_VARIANT_TABLE)
     X(Variance, "var")
 KE_DEFINE_TABLE_ENUM(MetaProbVariant, meta_prob_variant, KE_META_PROB_VARIANT_TABLE)
 
-// The 37 opcodes: debug name (also the record name) and mnemonic.
-#define KE_INSTR_OP_TABLE(X)                 \
-    X(IAdd, "iadd")                          \
-    X(ISub, "isub")                          \
-    X(IMul, "imul")                          \
-    X(IDiv, "idiv")                          \
-    X(IRem, "irem")                          \
-    X(ICmp, "icmp")                          \
-    X(ISht, "isht")                          \
-    X(INeg, "ineg")                          \
-    X(IAnd, "and")                           \
-    X(IOr, "or")                             \
-    X(IXor, "xor")                           \
-    X(INot, "not")                           \
-    X(IImplies, "implies")                   \
-    X(IEquiv, "equiv")                       \
-    X(FAdd, "fadd")                          \
-    X(FSub, "fsub")                          \
-    X(FMul, "fmul")                          \
-    X(FDiv, "fdiv")                          \
-    X(FRem, "frem")                          \
-    X(FCmp, "fcmp")                          \
-    X(FNeg, "fneg")                          \
-    X(MLoad, "load")                         \
-    X(MStore, "store")                       \
-    X(MAlloca, "alloca")                     \
-    X(MGetElementPtr, "getelementptr")       \
-    X(Invoke, "invoke")                      \
-    X(Phi, "phi")                            \
-    X(Select, "select")                      \
-    X(Cast, "cast")                          \
-    X(InsertValue, "insertvalue")            \
-    X(ExtractValue, "extractvalue")          \
-    X(MetaAssert, "!assert")                 \
-    X(MetaAssume, "!assume")                 \
-    X(MetaIsDef, "!isdef")                   \
-    X(MetaProb, "!prob")                     \
-    X(MetaAnalysisStat, "!analysis")         \
-    X(MetaForall, "!forall")
+// The columns of the opcode table beyond the mnemonic: what the parser, the
+// validator and the printer read about an opcode's line.
+
+// How an opcode takes variant words (".wrap", ".acquire").
+enum class VariantForm : std::uint8_t {
+    None,      // no variant word
+    Word,      // exactly one word, shown again after the mnemonic
+    Hidden,    // exactly one word, not shown (cast)
+    Ordering,  // at most one word, a memory ordering, shown as an ", atomic" clause
+    Own,       // one word (two for "!analysis.term") with rules and text of its own
+};
+
+// Whether an opcode defines a register.
+enum class DestinationForm : std::uint8_t {
+    Required,
+    None,
+    Optional,
+};
+
+// How the operands are written after the mnemonic and its variant.
+enum class OperandShape : std::uint8_t {
+    List,           // " a, b, c"
+    Load,           // " [volatile] addr[, atomic ORD][, align N]"
+    Store,          // " [volatile] addr, value[, atomic ORD][, align N]"
+    Alloca,         // " TYPE count[, align N]"
+    GetElementPtr,  // " TYPE, base, index, .."
+    Call,           // " [cconv] callee, arg, .."
+    PhiPairs,       // " [operand, label], .."
+    Aggregate,      // " aggregate[, value], i32 index, .."
+    Statistic,      // the statistic's own words; no operands
+};
+
+// The operand count of an opcode that counts its operands with rules of its own.
+inline constexpr int kOwnArity = -1;
+
+// The 37 opcodes: debug name (also the record name), mnemonic, variant form,
+// operand count (or kOwnArity), destination, operand shape.
+#define KE_INSTR_OP_TABLE(X)                                                                   \
+    X(IAdd, "iadd", Word, 2, Required, List)                                                   \
+    X(ISub, "isub", Word, 2, Required, List)                                                   \
+    X(IMul, "imul", Word, 2, Required, List)                                                   \
+    X(IDiv, "idiv", Word, 2, Required, List)                                                   \
+    X(IRem, "irem", Word, 2, Required, List)                                                   \
+    X(ICmp, "icmp", Word, 2, Required, List)                                                   \
+    X(ISht, "isht", Word, 2, Required, List)                                                   \
+    X(INeg, "ineg", None, 1, Required, List)                                                   \
+    X(IAnd, "and", None, 2, Required, List)                                                    \
+    X(IOr, "or", None, 2, Required, List)                                                      \
+    X(IXor, "xor", None, 2, Required, List)                                                    \
+    X(INot, "not", None, 1, Required, List)                                                    \
+    X(IImplies, "implies", None, 2, Required, List)                                            \
+    X(IEquiv, "equiv", None, 2, Required, List)                                                \
+    X(FAdd, "fadd", None, 2, Required, List)                                                   \
+    X(FSub, "fsub", None, 2, Required, List)                                                   \
+    X(FMul, "fmul", None, 2, Required, List)                                                   \
+    X(FDiv, "fdiv", None, 2, Required, List)                                                   \
+    X(FRem, "frem", None, 2, Required, List)                                                   \
+    X(FCmp, "fcmp", Word, 2, Required, List)                                                   \
+    X(FNeg, "fneg", None, 1, Required, List)                                                   \
+    X(MLoad, "load", Ordering, 1, Required, Load)                                              \
+    X(MStore, "store", Ordering, 2, None, Store)                                               \
+    X(MAlloca, "alloca", None, 1, Required, Alloca)                                            \
+    X(MGetElementPtr, "getelementptr", None, kOwnArity, Required, GetElementPtr)               \
+    X(Invoke, "invoke", None, kOwnArity, Optional, Call)                                       \
+    X(Phi, "phi", None, kOwnArity, Required, PhiPairs)                                         \
+    X(Select, "select", None, 3, Required, List)                                               \
+    X(Cast, "cast", Hidden, 1, Required, List)                                                 \
+    X(InsertValue, "insertvalue", None, kOwnArity, Required, Aggregate)                        \
+    X(ExtractValue, "extractvalue", None, kOwnArity, Required, Aggregate)                      \
+    X(MetaAssert, "!assert", None, 1, None, List)                                              \
+    X(MetaAssume, "!assume", None, 1, None, List)                                              \
+    X(MetaIsDef, "!isdef", None, 1, Required, List)                                            \
+    X(MetaProb, "!prob", Own, kOwnArity, Required, List)                                       \
+    X(MetaAnalysisStat, "!analysis", Own, kOwnArity, Required, Statistic)                      \
+    X(MetaForall, "!forall", None, 0, Required, List)
 KE_DEFINE_TABLE_ENUM(KeInstrOp, instr_op, KE_INSTR_OP_TABLE)
 
 // The mnemonic of an opcode ("iadd" .. "!forall").
 constexpr std::string_view opname(KeInstrOp op) { return word(op); }
+
+// The columns of one opcode.
+struct OpcodeForm {
+    VariantForm variant;
+    int arity;
+    DestinationForm destination;
+    OperandShape shape;
+};
+
+#define KE_OPCODE_FORM_(name, word, variant, arity, destination, shape) \
+    OpcodeForm{VariantForm::variant, arity, DestinationForm::destination, OperandShape::shape},
+// The columns of every opcode, indexed by opcode.
+inline constexpr std::array<OpcodeForm, enum_count<KeInstrOp>> kOpcodeForms{{KE_INSTR_OP_TABLE(KE_OPCODE_FORM_)}};
+#undef KE_OPCODE_FORM_
+
+constexpr VariantForm variant_form(KeInstrOp op) { return kOpcodeForms[enum_index(op)].variant; }
+// The fixed operand count of an opcode, or kOwnArity.
+constexpr int fixed_arity(KeInstrOp op) { return kOpcodeForms[enum_index(op)].arity; }
+constexpr DestinationForm destination_form(KeInstrOp op) { return kOpcodeForms[enum_index(op)].destination; }
+constexpr OperandShape operand_shape(KeInstrOp op) { return kOpcodeForms[enum_index(op)].shape; }
 
 // Opcodes 31 to 36, exactly those whose mnemonic begins with "!".
 constexpr bool is_meta(KeInstrOp op) {

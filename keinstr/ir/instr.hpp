@@ -179,6 +179,25 @@ constexpr bool records_in_opcode_order(std::index_sequence<I...>) {
 }
 static_assert(std::variant_size_v<KeInstrVariant> == enum_count<KeInstrOp>);
 static_assert(records_in_opcode_order(std::make_index_sequence<enum_count<KeInstrOp>>{}));
+
+// The destination column of the opcode table, as the record's fields say it.
+template <class Rec>
+constexpr DestinationForm record_destination_form() {
+    if constexpr (!requires { &Rec::dest; }) {
+        return DestinationForm::None;
+    } else if constexpr (std::is_same_v<decltype(Rec::dest), OptName>) {
+        return DestinationForm::Optional;
+    } else {
+        return DestinationForm::Required;
+    }
+}
+template <std::size_t... I>
+constexpr bool destinations_match_records(std::index_sequence<I...>) {
+    return ((record_destination_form<std::variant_alternative_t<I, KeInstrVariant>>() ==
+             destination_form(static_cast<KeInstrOp>(I))) &&
+            ...);
+}
+static_assert(destinations_match_records(std::make_index_sequence<enum_count<KeInstrOp>>{}));
 }  // namespace instr_detail
 
 // A forward range over an instruction's operands without allocation: up to

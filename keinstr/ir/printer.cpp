@@ -60,31 +60,48 @@ public:
         }
     }
 
-    // The text after the mnemonic.
+    // The variant of a list-shaped opcode as shown after the mnemonic.
+    template <class Rec>
+    void variant(const Rec& rec) {
+        constexpr VariantForm form = variant_form(Rec::op);
+        if constexpr (form == VariantForm::Word) {
+            text(".");
+            if constexpr (requires { rec.signedness; }) {
+                text(word(rec.signedness));
+            } else {
+                text(word(rec.variant));
+            }
+        } else if constexpr (form == VariantForm::Own) {
+            static_assert(std::is_same_v<Rec, MetaProb>, "opcode without a shown variant");
+            static constexpr std::string_view kSuffix[] = {".prob", ".ev", ".var"};
+            const auto i = enum_index(rec.operand.variant);
+            text(i < std::size(kSuffix) ? kSuffix[i] : std::string_view{});
+        } else {
+            // cast: its kind is not shown.
+            static_assert(form == VariantForm::None || form == VariantForm::Hidden, "opcode without a shown variant");
+        }
+    }
+
+    // The text after the mnemonic, by the opcode's operand shape.
     template <class Rec>
     void rest(const KeInstr& instr, const Rec& rec) {
-        if constexpr (std::is_same_v<Rec, IAdd> || std::is_same_v<Rec, ISub> || std::is_same_v<Rec, IMul> ||
-                      std::is_same_v<Rec, ICmp> || std::is_same_v<Rec, ISht> || std::is_same_v<Rec, FCmp>) {
-            text(".");
-            text(word(rec.variant));
+        constexpr OperandShape shape = operand_shape(Rec::op);
+        if constexpr (shape == OperandShape::List) {
+            variant(rec);
             operand_list(instr);
-        } else if constexpr (std::is_same_v<Rec, IDiv> || std::is_same_v<Rec, IRem>) {
-            text(".");
-            text(word(rec.signedness));
-            operand_list(instr);
-        } else if constexpr (std::is_same_v<Rec, MLoad>) {
+        } else if constexpr (shape == OperandShape::Load) {
             if (rec.volatile_) text(" volatile");
             text(" ");
             operand(rec.addr);
             ordering_and_alignment(rec.ordering, rec.alignement);
-        } else if constexpr (std::is_same_v<Rec, MStore>) {
+        } else if constexpr (shape == OperandShape::Store) {
             if (rec.volatile_) text(" volatile");
             text(" ");
             operand(rec.addr);
             text(", ");
             operand(rec.value);
             ordering_and_alignment(rec.ordering, rec.alignement);
-        } else if constexpr (std::is_same_v<Rec, MAlloca>) {
+        } else if constexpr (shape == OperandShape::Alloca) {
             text(" ");
             type(rec.ty);
             text(" ");
@@ -93,7 +110,7 @@ public:
                 text(", align ");
                 number(*rec.alignement);
             }
-        } else if constexpr (std::is_same_v<Rec, MGetElementPtr>) {
+        } else if constexpr (shape == OperandShape::GetElementPtr) {
             text(" ");
             type(rec.in_ty);
             text(", ");
@@ -102,7 +119,7 @@ public:
                 text(", ");
                 operand(index);
             }
-        } else if constexpr (std::is_same_v<Rec, Invoke>) {
+        } else if constexpr (shape == OperandShape::Call) {
             if (rec.cconv) {
                 text(" ");
                 text(rec.cconv->to_string());
@@ -113,7 +130,7 @@ public:
                 text(", ");
                 operand(arg);
             }
-        } else if constexpr (std::is_same_v<Rec, Phi>) {
+        } else if constexpr (shape == OperandShape::PhiPairs) {
             text(" ");
             for (std::size_t i = 0; i < rec.values.size(); ++i) {
                 if (i != 0) text(", ");
@@ -123,7 +140,7 @@ public:
                 text(rec.values[i].second.to_string());
                 text("]");
             }
-        } else if constexpr (std::is_same_v<Rec, InsertValue> || std::is_same_v<Rec, ExtractValue>) {
+        } else if constexpr (shape == OperandShape::Aggregate) {
             text(" ");
             operand(rec.aggregate);
             if constexpr (std::is_same_v<Rec, InsertValue>) {
@@ -134,18 +151,9 @@ public:
                 text(", i32 ");
                 number(index);
             }
-        } else if constexpr (std::is_same_v<Rec, MetaProb>) {
-            static constexpr std::string_view kSuffix[] = {".prob", ".ev", ".var"};
-            const auto i = enum_index(rec.operand.variant);
-            text(i < std::size(kSuffix) ? kSuffix[i] : std::string_view{});
-            operand_list(instr);
-        } else if constexpr (std::is_same_v<Rec, MetaAnalysisStat>) {
-            statistic(rec.statistic);
         } else {
-            // ineg, and, or, xor, not, implies, equiv, the fp arithmetic, fneg,
-            // select, cast (its kind is not shown), !assert, !assume, !isdef,
-            // !forall.
-            operand_list(instr);
+            static_assert(shape == OperandShape::Statistic, "opcode without a printed form");
+            statistic(rec.statistic);
         }
     }
 

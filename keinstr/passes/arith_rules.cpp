@@ -73,7 +73,7 @@ CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const
 }  // namespace
 
 template <class T>
-CheckResult TypeChecker::check_arith_and_meta(const KeInstr& instr, const T& r) {
+[[gnu::always_inline]] inline CheckResult TypeChecker::check_arith_and_meta(const KeInstr& instr, const T& r) {
     if constexpr (is_int_binary<T> || is_int_unary<T>) {
         const TypeShape& ds = shape(r.ty);
         if (!ds.is_int() && !ds.lane_is_int()) {
@@ -128,17 +128,41 @@ CheckResult TypeChecker::check_arith_and_meta(const KeInstr& instr, const T& r) 
             return std::unexpected(mismatch(instr, std::string(type_label::kIntAtLeast2), text(r.ty)));
         }
         return {};
-    } else if constexpr (std::is_same_v<T, MetaForall>) {
-        return {};
     } else {
-        static_assert(is_memory_family<T>, "record without a typing rule");
-        return check_memory_and_misc(instr, r);
+        static_assert(std::is_same_v<T, MetaForall>, "record without a typing rule");
+        return {};
     }
 }
 
-#define KE_INSTANTIATE_RULE_(Rec, FIELDS) \
-    template CheckResult TypeChecker::check_arith_and_meta<Rec>(const KeInstr&, const Rec&);
-KE_INSTR_RECORDS(KE_INSTANTIATE_RULE_)
-#undef KE_INSTANTIATE_RULE_
+#define KE_RULE_(Rec) \
+    CheckResult TypeChecker::check(const KeInstr& instr, const Rec& r) { return check_arith_and_meta(instr, r); }
+KE_RULE_(IAdd)
+KE_RULE_(ISub)
+KE_RULE_(IMul)
+KE_RULE_(IDiv)
+KE_RULE_(IRem)
+KE_RULE_(ICmp)
+KE_RULE_(ISht)
+KE_RULE_(INeg)
+KE_RULE_(IAnd)
+KE_RULE_(IOr)
+KE_RULE_(IXor)
+KE_RULE_(INot)
+KE_RULE_(IImplies)
+KE_RULE_(IEquiv)
+KE_RULE_(FAdd)
+KE_RULE_(FSub)
+KE_RULE_(FMul)
+KE_RULE_(FDiv)
+KE_RULE_(FRem)
+KE_RULE_(FCmp)
+KE_RULE_(FNeg)
+KE_RULE_(MetaAssert)
+KE_RULE_(MetaAssume)
+KE_RULE_(MetaIsDef)
+KE_RULE_(MetaProb)
+KE_RULE_(MetaAnalysisStat)
+KE_RULE_(MetaForall)
+#undef KE_RULE_
 
 }  // namespace keinstr

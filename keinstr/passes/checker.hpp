@@ -52,15 +52,6 @@ std::string type_of_size(std::uint32_t bits);       // "type of size {}"
 
 using CheckResult = std::expected<void, Error>;
 
-// The memory, aggregate, call, cast, phi and select records; every other record belongs
-// to the integer, floating-point, comparison and meta family.
-template <class T>
-inline constexpr bool is_memory_family =
-    std::is_same_v<T, MLoad> || std::is_same_v<T, MStore> || std::is_same_v<T, MAlloca> ||
-    std::is_same_v<T, MGetElementPtr> || std::is_same_v<T, Invoke> || std::is_same_v<T, Phi> ||
-    std::is_same_v<T, Select> || std::is_same_v<T, Cast> || std::is_same_v<T, InsertValue> ||
-    std::is_same_v<T, ExtractValue>;
-
 // The checker of one thread: what it learns about the registry's types (interned handles,
 // shapes, struct elements) is kept from one function to the next, since the registry
 // never forgets or changes a registered type; the register table is per function.
@@ -126,16 +117,23 @@ public:
     CheckResult check_instruction(const KeInstr& instr);
     CheckResult check_terminator(const KeTerminator& term, const std::optional<Typeref>& return_type);
 
-    // The rule of one record `r` of `instr`, by the rule groups of the instruction set:
-    // integer, floating-point, comparison and meta records (arith_rules.cpp); memory,
-    // aggregate, call, cast, phi and select records (memory_rules.cpp). Each file
-    // instantiates its template for every record and hands the other group's records on.
+    // The rule of one record `r` of `instr`: one overload per record, declared from the
+    // record list. The integer, floating-point, comparison and meta records' rules are
+    // defined in arith_rules.cpp, the memory, aggregate, call, cast, phi and select
+    // records' in memory_rules.cpp; a record whose rule nobody defines is an undefined
+    // reference the linker names.
+#define KE_DECLARE_RULE_(Rec, FIELDS) CheckResult check(const KeInstr& instr, const Rec& r);
+    KE_INSTR_RECORDS(KE_DECLARE_RULE_)
+#undef KE_DECLARE_RULE_
+
+private:
+    // The bodies of the rules, by file; a record the file's chain does not handle fails
+    // to compile. Each is inlined into its record's `check` (no call in between).
     template <class T>
     CheckResult check_arith_and_meta(const KeInstr& instr, const T& r);
     template <class T>
     CheckResult check_memory_and_misc(const KeInstr& instr, const T& r);
 
-private:
     std::expected<Typeref, Error> operand_type_slow(const Operand& op);
     const TypeShape& shape_slow(Typeref t);
 

@@ -227,7 +227,7 @@ CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
 }  // namespace
 
 template <class T>
-CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr, const T& r) {
+[[gnu::always_inline]] inline CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr, const T& r) {
     if constexpr (std::is_same_v<T, MLoad> || std::is_same_v<T, MStore>) {
         // The stored value is deliberately left untyped.
         KE_TRY_TYPE(addr, operand_type(r.addr));
@@ -273,7 +273,8 @@ CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr, const T& r)
         if (!reached) return std::unexpected(std::move(reached.error()));
         if (!same_type(*reached, r.ty)) return std::unexpected(mismatch(instr, text(*reached), text(r.ty)));
         return {};
-    } else if constexpr (std::is_same_v<T, InsertValue>) {
+    } else {
+        static_assert(std::is_same_v<T, InsertValue>, "record without a typing rule");
         KE_TRY_TYPE(a, operand_type(r.aggregate));
         KE_TRY_TYPE(v, operand_type(r.value));
         if (!same_type(a, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(a)));
@@ -281,16 +282,22 @@ CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr, const T& r)
         if (!reached) return std::unexpected(std::move(reached.error()));
         if (!same_type(v, *reached)) return std::unexpected(mismatch(instr, text(*reached), text(v)));
         return {};
-    } else {
-        static_assert(!is_memory_family<T>, "record without a typing rule");
-        return check_arith_and_meta(instr, r);
     }
 }
 
-#define KE_INSTANTIATE_RULE_(Rec, FIELDS) \
-    template CheckResult TypeChecker::check_memory_and_misc<Rec>(const KeInstr&, const Rec&);
-KE_INSTR_RECORDS(KE_INSTANTIATE_RULE_)
-#undef KE_INSTANTIATE_RULE_
+#define KE_RULE_(Rec) \
+    CheckResult TypeChecker::check(const KeInstr& instr, const Rec& r) { return check_memory_and_misc(instr, r); }
+KE_RULE_(MLoad)
+KE_RULE_(MStore)
+KE_RULE_(MAlloca)
+KE_RULE_(MGetElementPtr)
+KE_RULE_(Invoke)
+KE_RULE_(Phi)
+KE_RULE_(Select)
+KE_RULE_(Cast)
+KE_RULE_(ExtractValue)
+KE_RULE_(InsertValue)
+#undef KE_RULE_
 
 #undef KE_TRY_TYPE
 

@@ -121,16 +121,7 @@ std::string TypeChecker::text(const KeInstr& instr) const { return instr.fmt(reg
 std::string TypeChecker::text(const KeTerminator& term) const { return term.fmt(&registry_, nullptr).to_string(); }
 
 CheckResult TypeChecker::check_instruction(const KeInstr& instr) {
-    return std::visit(
-        [&](const auto& r) -> CheckResult {
-            using T = std::decay_t<decltype(r)>;
-            if constexpr (is_memory_family<T>) {
-                return check_memory_and_misc(instr, r);
-            } else {
-                return check_arith_and_meta(instr, r);
-            }
-        },
-        instr.variant());
+    return std::visit([&](const auto& r) -> CheckResult { return check(instr, r); }, instr.variant());
 }
 
 CheckResult TypeChecker::check_terminator(const KeTerminator& term, const std::optional<Typeref>& return_type) {

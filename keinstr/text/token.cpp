@@ -19,34 +19,12 @@ namespace keinstr {
 
 namespace {
 
-#define KE_TOKEN_KIND_NAME_(k) std::string_view{#k},
-constexpr std::array<std::string_view, kTokenKindCount> kKindNames{KE_TOKEN_KIND_TABLE(KE_TOKEN_KIND_NAME_)};
-#undef KE_TOKEN_KIND_NAME_
-
-#define KE_TOKEN_KIND_LABEL_(k) std::string_view{"token " #k},
+#define KE_TOKEN_KIND_LABEL_(k, text) std::string_view{"token " #k},
 constexpr std::array<std::string_view, kTokenKindCount> kKindLabels{KE_TOKEN_KIND_TABLE(KE_TOKEN_KIND_LABEL_)};
 #undef KE_TOKEN_KIND_LABEL_
 
-// Display texts of the payload-free kinds, indexed by kind (empty for the others).
-constexpr std::string_view simple_text(TokenDiscriminants k) noexcept {
-    switch (k) {
-        case TokenDiscriminants::Void: return "void";
-        case TokenDiscriminants::Import: return "import";
-        case TokenDiscriminants::LParen: return "(";
-        case TokenDiscriminants::RParen: return ")";
-        case TokenDiscriminants::LBrace: return "{";
-        case TokenDiscriminants::RBrace: return "}";
-        case TokenDiscriminants::LBracket: return "[";
-        case TokenDiscriminants::RBracket: return "]";
-        case TokenDiscriminants::LAngle: return "<";
-        case TokenDiscriminants::RAngle: return ">";
-        case TokenDiscriminants::Comma: return ",";
-        case TokenDiscriminants::Colon: return ":";
-        case TokenDiscriminants::Equals: return "=";
-        case TokenDiscriminants::Newline: return "\\n";
-        default: return {};
-    }
-}
+// Display text of a payload-free kind (empty for the others).
+constexpr std::string_view simple_text(TokenDiscriminants k) noexcept { return word(k); }
 
 constexpr bool is_simple(TokenDiscriminants k) noexcept { return !simple_text(k).empty(); }
 
@@ -63,10 +41,7 @@ void write_variant_list_debug(std::string& out, Variants v) {
 
 }  // namespace
 
-std::string_view token_kind_name(TokenDiscriminants k) noexcept {
-    auto i = static_cast<std::size_t>(k);
-    return i < kTokenKindCount ? kKindNames[i] : std::string_view{};
-}
+std::string_view token_kind_name(TokenDiscriminants k) noexcept { return debug_name(k); }
 
 std::string_view token_kind_label(TokenDiscriminants k) noexcept {
     auto i = static_cast<std::size_t>(k);

@@ -40,43 +40,42 @@ struct BigNumber {
 };
 
 
-// X(kind): the 28 token kinds in their fixed order.
+// The token kinds in their fixed order: value / name, and the text of a kind
+// without payload (empty for the kinds that carry one).
 #define KE_TOKEN_KIND_TABLE(X) \
-    X(IType)                   \
-    X(FType)                   \
-    X(Ordering)                \
-    X(Visibility)              \
-    X(CallingConvention)       \
-    X(TerminatorOp)            \
-    X(InstrOp)                 \
-    X(Void)                    \
-    X(Import)                  \
-    X(Identifier)              \
-    X(MetaIdentifier)          \
-    X(Uuid)                    \
-    X(Register)                \
-    X(Number)                  \
-    X(Decimal)                 \
-    X(StringLiteral)           \
-    X(LParen)                  \
-    X(RParen)                  \
-    X(LBrace)                  \
-    X(RBrace)                  \
-    X(LBracket)                \
-    X(RBracket)                \
-    X(LAngle)                  \
-    X(RAngle)                  \
-    X(Comma)                   \
-    X(Colon)                   \
-    X(Equals)                  \
-    X(Newline)
+    X(IType, "")             \
+    X(FType, "")             \
+    X(Ordering, "")          \
+    X(Visibility, "")        \
+    X(CallingConvention, "") \
+    X(TerminatorOp, "")      \
+    X(InstrOp, "")           \
+    X(Void, "void")          \
+    X(Import, "import")      \
+    X(Identifier, "")        \
+    X(MetaIdentifier, "")    \
+    X(Uuid, "")              \
+    X(Register, "")          \
+    X(Number, "")            \
+    X(Decimal, "")           \
+    X(StringLiteral, "")     \
+    X(LParen, "(")           \
+    X(RParen, ")")           \
+    X(LBrace, "{")           \
+    X(RBrace, "}")           \
+    X(LBracket, "[")         \
+    X(RBracket, "]")         \
+    X(LAngle, "<")           \
+    X(RAngle, ">")           \
+    X(Comma, ",")            \
+    X(Colon, ":")            \
+    X(Equals, "=")           \
+    X(Newline, "\\n")
 
-#define KE_TOKEN_KIND_VALUE_(k) k,
 // The payload-free kind of a token.
-enum class TokenDiscriminants : std::uint8_t { KE_TOKEN_KIND_TABLE(KE_TOKEN_KIND_VALUE_) };
-#undef KE_TOKEN_KIND_VALUE_
+KE_DEFINE_TABLE_ENUM(TokenDiscriminants, token_kind, KE_TOKEN_KIND_TABLE)
 
-inline constexpr std::size_t kTokenKindCount = 28;
+inline constexpr std::size_t kTokenKindCount = enum_count<TokenDiscriminants>;
 
 // "IType" .. "Newline".
 std::string_view token_kind_name(TokenDiscriminants k) noexcept;

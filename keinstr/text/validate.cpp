@@ -18,61 +18,18 @@ using Op = KeInstrOp;
 
 // Opcodes that need exactly one variant word (two for "!analysis.term").
 constexpr bool takes_variant(Op op) {
-    switch (op) {
-        case Op::IAdd:
-        case Op::ISub:
-        case Op::IMul:
-        case Op::IDiv:
-        case Op::IRem:
-        case Op::ICmp:
-        case Op::ISht:
-        case Op::FCmp:
-        case Op::Cast:
-        case Op::MetaProb:
-        case Op::MetaAnalysisStat: return true;
-        default: return false;
+    switch (variant_form(op)) {
+        case VariantForm::Word:
+        case VariantForm::Hidden:
+        case VariantForm::Own: return true;
+        case VariantForm::None:
+        case VariantForm::Ordering: return false;
     }
+    return false;
 }
 
 // Opcodes that take at most one variant word (a memory ordering).
-constexpr bool takes_ordering(Op op) { return op == Op::MLoad || op == Op::MStore; }
-
-// Operand count of the fixed-arity opcodes; -1 for those with rules of their own.
-constexpr int fixed_arity(Op op) {
-    switch (op) {
-        case Op::IAdd:
-        case Op::ISub:
-        case Op::IMul:
-        case Op::IDiv:
-        case Op::IRem:
-        case Op::ICmp:
-        case Op::ISht:
-        case Op::IAnd:
-        case Op::IOr:
-        case Op::IXor:
-        case Op::IImplies:
-        case Op::IEquiv:
-        case Op::FAdd:
-        case Op::FSub:
-        case Op::FMul:
-        case Op::FDiv:
-        case Op::FRem:
-        case Op::FCmp:
-        case Op::MStore: return 2;
-        case Op::INeg:
-        case Op::INot:
-        case Op::FNeg:
-        case Op::MLoad:
-        case Op::MAlloca:
-        case Op::Cast:
-        case Op::MetaAssert:
-        case Op::MetaAssume:
-        case Op::MetaIsDef: return 1;
-        case Op::Select: return 3;
-        case Op::MetaForall: return 0;
-        default: return -1;
-    }
-}
+constexpr bool takes_ordering(Op op) { return variant_form(op) == VariantForm::Ordering; }
 
 // What the "unknown {}: {} (expected one of: {})" message calls each enumeration.
 template <class E>
@@ -126,23 +83,19 @@ public:
                 "operands separated by commas instead",
                 name));
 
-        // 4. Destination and the phi form.
-        switch (op) {
-            case Op::MStore:
-            case Op::MetaAssert:
-            case Op::MetaAssume:
+        // 4. The phi form, then the destination.
+        if (operand_shape(op) == OperandShape::PhiPairs && !pc_.phi_form)
+            return reject(
+                "syntax error for phi instruction: expected [operand, label] pairs, got operands separated by "
+                "commas instead");
+        switch (destination_form(op)) {
+            case DestinationForm::None:
                 if (pc_.destination)
                     return reject(fmt::format(
                         "syntax error for {} instruction: destination register specified where none expected", name));
                 break;
-            case Op::Invoke: break;
-            case Op::Phi:
-                if (!pc_.phi_form)
-                    return reject(
-                        "syntax error for phi instruction: expected [operand, label] pairs, got operands separated by "
-                        "commas instead");
-                [[fallthrough]];
-            default:
+            case DestinationForm::Optional: break;
+            case DestinationForm::Required:
                 if (!pc_.destination)
                     return reject(fmt::format("syntax error for {} instruction: missing destination register", name));
                 break;

@@ -15,19 +15,11 @@ std::string wildcard_name(std::uint16_t n) {
 std::string IType::debug() const { return "IType { num_bits: " + std::to_string(num_bits) + " }"; }
 
 namespace {
-constexpr std::array<std::string_view, kFTypeCount> kFTypeTexts = {
-#define KEINSTR_X(v, text, bits) text,
-    KEINSTR_FTYPE_LIST(KEINSTR_X)
-#undef KEINSTR_X
-};
-constexpr std::array<std::string_view, kFTypeCount> kFTypeDebug = {
-#define KEINSTR_X(v, text, bits) #v,
-    KEINSTR_FTYPE_LIST(KEINSTR_X)
-#undef KEINSTR_X
-};
+constexpr const auto& kFTypeTexts = EnumTable<FType>::words;
+constexpr const auto& kFTypeDebug = EnumTable<FType>::debug_names;
 constexpr std::array<std::uint32_t, kFTypeCount> kFTypeBits = {
 #define KEINSTR_X(v, text, bits) bits,
-    KEINSTR_FTYPE_LIST(KEINSTR_X)
+    KE_FTYPE_TABLE(KEINSTR_X)
 #undef KEINSTR_X
 };
 

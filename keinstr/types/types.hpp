@@ -18,6 +18,7 @@
 
 #include <fmt/format.h>
 
+#include "keinstr/utils/enum_table.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 namespace keinstr {
@@ -57,8 +58,8 @@ struct IType {
     std::string debug() const;  // IType { num_bits: 32 }
 };
 
-// X(value, text, bits)
-#define KEINSTR_FTYPE_LIST(X)   \
+// The floating-point kinds: value / debug name, text, bits.
+#define KE_FTYPE_TABLE(X)   \
     X(Fp16, "fp16", 16)         \
     X(Bf16, "bf16", 16)         \
     X(Fp32, "fp32", 32)         \
@@ -66,13 +67,8 @@ struct IType {
     X(Fp128, "fp128", 128)      \
     X(X86Fp80, "x86_fp80", 80)  \
     X(PPCFp128, "ppc_fp128", 128)
-
-enum class FType : std::uint8_t {
-#define KEINSTR_X(v, text, bits) v,
-    KEINSTR_FTYPE_LIST(KEINSTR_X)
-#undef KEINSTR_X
-};
-inline constexpr std::size_t kFTypeCount = 7;
+KE_DEFINE_TABLE_ENUM(FType, ftype, KE_FTYPE_TABLE)
+inline constexpr std::size_t kFTypeCount = enum_count<FType>;
 
 std::string_view ftype_text(FType t) noexcept;        // "fp32"
 std::string_view ftype_debug_name(FType t) noexcept;  // "Fp32"

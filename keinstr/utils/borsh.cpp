@@ -8,14 +8,8 @@ namespace keinstr {
 // Errors
 
 std::string_view io_error_kind_text(IoErrorKind kind) noexcept {
-    switch (kind) {
-#define KEINSTR_X(value, text) \
-    case IoErrorKind::value:   \
-        return text;
-        KEINSTR_IO_ERROR_KINDS(KEINSTR_X)
-#undef KEINSTR_X
-    }
-    return "other error";
+    const std::string_view text = word(kind);
+    return text.empty() ? "other error" : text;
 }
 
 std::string IoError::to_string() const {

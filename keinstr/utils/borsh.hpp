@@ -31,6 +31,7 @@
 #include <fmt/format.h>
 
 #include "keinstr/utils/bigint.hpp"
+#include "keinstr/utils/enum_table.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 // The per-value fast paths of the writer and reader: a bounds check and a copy, which
@@ -42,19 +43,14 @@ namespace keinstr {
 // ---------------------------------------------------------------------------------------
 // I/O errors
 
-// value, text shown when an error carries no message
-#define KEINSTR_IO_ERROR_KINDS(X)                 \
+// value / debug name, text shown when an error carries no message
+#define KE_IO_ERROR_KIND_TABLE(X)                 \
     X(InvalidData, "invalid data")                \
     X(UnexpectedEof, "unexpected end of file")    \
     X(WriteZero, "write zero")                    \
     X(OutOfMemory, "out of memory")               \
     X(Other, "other error")
-
-enum class IoErrorKind : std::uint8_t {
-#define KEINSTR_X(value, text) value,
-    KEINSTR_IO_ERROR_KINDS(KEINSTR_X)
-#undef KEINSTR_X
-};
+KE_DEFINE_TABLE_ENUM(IoErrorKind, io_error_kind, KE_IO_ERROR_KIND_TABLE)
 
 std::string_view io_error_kind_text(IoErrorKind kind) noexcept;
 

@@ -1,10 +1,16 @@
 // Shared machinery for the IR's word-tabled enumerations.
 //
-// Every enumeration is written once as an X-macro list of (value, word)
-// entries; the value identifier doubles as its debug name. From that list
-// KE_DEFINE_TABLE_ENUM derives the enum itself, its word table, its debug
-// names and an array of all values in declared order. Everything else (parse
-// from text, borsh tag checks, keyword lists) works on EnumTable<E>.
+// Every enumeration is written once as an X-macro list of (value, word, ...)
+// entries; the value identifier doubles as its debug name, and an entry may
+// carry further columns of its own enumeration's (read by macros beside the
+// list). From that list KE_DEFINE_TABLE_ENUM derives the enum itself, its word
+// table, its debug names and an array of all values in declared order; its
+// count is the length of the list. Everything else (parse from text, borsh tag
+// checks, keyword lists) works on EnumTable<E>.
+//
+// The table of an enumeration is found by argument-dependent lookup of
+// `ke_enum_table(E)`, which KE_DEFINE_TABLE_ENUM declares (and never defines)
+// beside the enum, so an enumeration of any namespace can have one.
 #pragma once
 
 #include <array>
@@ -17,9 +23,9 @@
 
 namespace keinstr {
 
-// Specialised by KE_DEFINE_TABLE_ENUM for every tabled enumeration.
+// The table of a tabled enumeration (see KE_DEFINE_TABLE_ENUM).
 template <class E>
-struct EnumTable;
+using EnumTable = decltype(ke_enum_table(std::declval<E>()));
 
 template <class E>
 concept TableEnum = requires {
@@ -93,22 +99,28 @@ std::string joined_words(std::string_view separator = ", ") {
 
 }  // namespace keinstr
 
-#define KE_ENUM_TABLE_VALUE_(name, word) name,
-#define KE_ENUM_TABLE_WORD_(name, word) std::string_view{word},
-#define KE_ENUM_TABLE_DEBUG_(name, word) std::string_view{#name},
+#define KE_ENUM_TABLE_VALUE_(name, word, ...) name,
+#define KE_ENUM_TABLE_WORD_(name, word, ...) std::string_view{word},
+#define KE_ENUM_TABLE_DEBUG_(name, word, ...) std::string_view{#name},
 
-// Defines `enum class Enum : std::uint8_t` and EnumTable<Enum> from TABLE,
-// plus `parse_<snake>(text)`. Use inside namespace keinstr.
-#define KE_DEFINE_TABLE_ENUM(Enum, snake, TABLE)                                        \
-    enum class Enum : std::uint8_t { TABLE(KE_ENUM_TABLE_VALUE_) };                     \
-    template <>                                                                         \
-    struct EnumTable<Enum> {                                                            \
+// Defines `enum class Enum : std::uint8_t`, its table (in the nested namespace
+// `enum_tables`) from TABLE, and `parse_<snake>(text)`. Use in the namespace
+// the enumeration belongs to.
+#define KE_DEFINE_TABLE_ENUM(Enum, snake, TABLE) KE_DEFINE_TABLE_ENUM_OF(Enum, std::uint8_t, snake, TABLE)
+
+// The same with another underlying type.
+#define KE_DEFINE_TABLE_ENUM_OF(Enum, Underlying, snake, TABLE)                          \
+    enum class Enum : Underlying { TABLE(KE_ENUM_TABLE_VALUE_) };                       \
+    namespace enum_tables {                                                             \
+    struct Enum##Table {                                                                \
         static constexpr std::string_view type_name = #Enum;                            \
         static constexpr std::array words{TABLE(KE_ENUM_TABLE_WORD_)};                  \
         static constexpr std::array debug_names{TABLE(KE_ENUM_TABLE_DEBUG_)};           \
-        static constexpr auto values = enum_table_detail::make_values<Enum>(            \
+        static constexpr auto values = ::keinstr::enum_table_detail::make_values<Enum>( \
             std::make_index_sequence<words.size()>{});                                  \
     };                                                                                  \
+    }                                                                                   \
+    enum_tables::Enum##Table ke_enum_table(Enum);                                       \
     constexpr std::optional<Enum> parse_##snake(std::string_view text) {               \
-        return from_str<Enum>(text);                                                    \
+        return ::keinstr::from_str<Enum>(text);                                         \
     }

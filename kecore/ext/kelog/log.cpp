@@ -4,26 +4,10 @@
 
 namespace kecore {
 
-std::string_view to_string(LogLevelEXT level) noexcept {
-    switch (level) {
-#define KECORE_LOG_LEVEL_TEXT(name, value) \
-    case LogLevelEXT::name:                \
-        return #name;
-        KECORE_LOG_LEVELS(KECORE_LOG_LEVEL_TEXT)
-#undef KECORE_LOG_LEVEL_TEXT
-    }
-    return {};
-}
+std::string_view to_string(LogLevelEXT level) noexcept { return keinstr::word(level); }
 
 std::optional<LogLevelEXT> log_level_from_value(std::uint32_t value) noexcept {
-    switch (value) {
-#define KECORE_LOG_LEVEL_VALUE(name, v) \
-    case v:                             \
-        return LogLevelEXT::name;
-        KECORE_LOG_LEVELS(KECORE_LOG_LEVEL_VALUE)
-#undef KECORE_LOG_LEVEL_VALUE
-    }
-    return std::nullopt;
+    return keinstr::enum_from_index<LogLevelEXT>(value);
 }
 
 std::string LogCallbackEXT::debug() const {

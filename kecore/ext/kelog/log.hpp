@@ -15,22 +15,19 @@
 #include "kecore/utils/host_objects.hpp"
 #include "kecore/utils/local_time.hpp"
 #include "kecore/utils/opaque.hpp"
+#include "keinstr/utils/enum_table.hpp"
 
 namespace kecore {
 
-// (variant, value); the text form of a level is its variant name.
+// (variant, text); a level's value is its position, and its text is its
+// variant name.
 #define KECORE_LOG_LEVELS(X) \
-    X(Trace, 0)              \
-    X(Debug, 1)              \
-    X(Info, 2)               \
-    X(Warn, 3)               \
-    X(Error, 4)
-
-enum class LogLevelEXT : std::uint32_t {
-#define KECORE_LOG_LEVEL_ENUM(name, value) name = value,
-    KECORE_LOG_LEVELS(KECORE_LOG_LEVEL_ENUM)
-#undef KECORE_LOG_LEVEL_ENUM
-};
+    X(Trace, "Trace")        \
+    X(Debug, "Debug")        \
+    X(Info, "Info")          \
+    X(Warn, "Warn")          \
+    X(Error, "Error")
+KE_DEFINE_TABLE_ENUM_OF(LogLevelEXT, std::uint32_t, log_level, KECORE_LOG_LEVELS)
 
 // "Trace", "Debug", "Info", "Warn" or "Error".
 std::string_view to_string(LogLevelEXT level) noexcept;
