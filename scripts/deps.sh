@@ -7,9 +7,14 @@
 # KESTRANE_PY is that environment's python and its bin/ is first on PATH
 # (cmake, ctest, ninja, pytest).
 
-APT_PACKAGES=(g++ pkg-config binutils libzstd-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data
-              python3 python3-venv python3-dev git ca-certificates)
-PIP_PACKAGES=("cmake>=3.26" "ninja" "pytest" "hypothesis" "scikit-build-core>=0.10" "mypy")
+APT_PACKAGES=(g++ pkg-config binutils libzstd-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data)
+PIP_PACKAGES=("cmake>=3.26" "ninja" "pytest" "hypothesis" "scikit-build-core>=0.10")
+
+# A minimal Debian has none of these: Python for the virtual environment, git for
+# the commit in the build information, certificates for downloads. mypy is for
+# the Python tests' type check.
+APT_PACKAGES+=(python3 python3-venv python3-dev git ca-certificates)
+PIP_PACKAGES+=("mypy")
 
 KESTRANE_VENV="${KESTRANE_VENV:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/.venv}"
 KESTRANE_PY=""
