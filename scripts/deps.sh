@@ -1,8 +1,24 @@
 # Sourced by the project's scripts: installs what the build and the tests need
 # when it is missing (Debian packages and Python tools).
+#
+# Python is Debian's /usr/bin/python3 (not whatever python3 comes first on PATH);
+# the Python tools go into a virtual environment of the repository's own, .venv/
+# at the root (KESTRANE_VENV to put it elsewhere). After ensure_build_deps,
+# KESTRANE_PY is that environment's python and its bin/ is first on PATH
+# (cmake, ctest, ninja, pytest).
 
 APT_PACKAGES=(g++ pkg-config binutils libgmp-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data)
 PIP_PACKAGES=("cmake>=3.26" "ninja" "pytest" "hypothesis" "scikit-build-core>=0.10")
+
+# A minimal Debian has none of these: Python for the virtual environment, git for
+# the commit in the build information, certificates for downloads. mypy is for
+# the Python tests' type check.
+APT_PACKAGES+=(python3 python3-venv python3-dev git ca-certificates)
+PIP_PACKAGES+=("mypy")
+
+KESTRANE_VENV="${KESTRANE_VENV:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/.venv}"
+KESTRANE_PY=""
+SYSTEM_PY=/usr/bin/python3
 
 _apt_updated=0
 apt_install() {
@@ -22,18 +38,44 @@ apt_install() {
     fi
 }
 
+# Creates the virtual environment from Debian's python, or recreates it when it
+# does not run or was made by another python.
+ensure_venv() {
+    local want have=""
+    want="$("$SYSTEM_PY" -c 'import sys; print(sys.base_prefix, *sys.version_info[:3])')"
+    if [ -x "$KESTRANE_VENV/bin/python" ]; then
+        have="$("$KESTRANE_VENV/bin/python" -c 'import sys, pip; print(sys.base_prefix, *sys.version_info[:3])' \
+                 2>/dev/null || true)"
+    fi
+    if [ "$have" != "$want" ]; then
+        [ -e "$KESTRANE_VENV" ] && echo "== recreating $KESTRANE_VENV (made by another python, or broken)"
+        rm -rf "$KESTRANE_VENV"
+        echo "== creating $KESTRANE_VENV"
+        "$SYSTEM_PY" -m venv "$KESTRANE_VENV"
+    fi
+    KESTRANE_PY="$KESTRANE_VENV/bin/python"
+    export VIRTUAL_ENV="$KESTRANE_VENV"
+    case ":$PATH:" in
+        "$KESTRANE_VENV/bin:"*) ;;
+        *) export PATH="$KESTRANE_VENV/bin:$PATH" ;;
+    esac
+    hash -r
+}
+
+# Installs the given requirements into the virtual environment unless every one
+# is there already at a matching version.
 pip_install() {
-    local py
-    py="$(command -v python3)"
-    "$py" - "$@" <<'PYEOF' || "$py" -m pip install -q "$@"
+    "$KESTRANE_PY" - "$@" <<'PYEOF' || "$KESTRANE_PY" -m pip install -q --disable-pip-version-check "$@"
 import sys
 from importlib import metadata
-import re
-for requirement in sys.argv[1:]:
-    name = re.split(r"[<>=!]", requirement)[0]
+from pip._vendor.packaging.requirements import Requirement
+for text in sys.argv[1:]:
+    requirement = Requirement(text)
     try:
-        metadata.version(name)
+        version = metadata.version(requirement.name)
     except metadata.PackageNotFoundError:
+        sys.exit(1)
+    if not requirement.specifier.contains(version, prereleases=True):
         sys.exit(1)
 PYEOF
 }
@@ -46,11 +88,7 @@ fetch_zstd_sources() {
 
 ensure_build_deps() {
     apt_install "${APT_PACKAGES[@]}"
+    ensure_venv
     pip_install "${PIP_PACKAGES[@]}"
-    local v
-    v="$(cmake --version | head -1 | awk '{print $3}')"
-    if [ "$(printf '%s\n3.26\n' "$v" | sort -V | head -1)" != "3.26" ]; then
-        python3 -m pip install -q "cmake>=3.26"
-    fi
     fetch_zstd_sources
 }

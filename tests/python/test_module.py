@@ -1,13 +1,17 @@
-"""The module surface of kepi._sys: import, exports, factorial and fibonacci."""
+"""The module surface of kepi._sys: import, exports, version, factorial and fibonacci."""
 
 import math
+import pathlib
+import re
 import subprocess
 import sys
 import textwrap
+import tomllib
 
 import pytest
 
 import kepi._sys as s
+from kepi.api import InstanceCreateInfo, ModuleCompileInfo
 
 
 def fib(n):
@@ -135,3 +139,15 @@ class TestModuleSurface:
             pytest.skip("nm not available")
         symbols = [line.split()[-1] for line in out.stdout.splitlines() if line.strip()]
         assert symbols == ["PyInit__sys"]
+
+    def test_package_version_is_the_runtime_version(self):
+        # pyproject.toml reads the version from CMakeLists.txt; the runtime writes
+        # that same version into the storage it produces.
+        root = pathlib.Path(__file__).resolve().parents[2]
+        project = tomllib.loads((root / "pyproject.toml").read_text())
+        assert "version" in project["project"]["dynamic"]
+        rule = project["tool"]["scikit-build"]["metadata"]["version"]
+        match = re.search(rule["regex"], (root / rule["input"]).read_text(), re.MULTILINE)
+        assert match, "the version pattern finds nothing in " + rule["input"]
+        storage = s._ke_compile_module(s._ke_create_instance(InstanceCreateInfo()), ModuleCompileInfo([]))
+        assert storage.startswith(b"\x7fKEMODIR=" + match["value"].encode() + b"\x00")
