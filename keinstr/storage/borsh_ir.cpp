@@ -1,4 +1,5 @@
 #include "keinstr/storage/borsh_ir.hpp"
+#include "keinstr/utils/try.hpp"
 
 #include <algorithm>
 #include <array>
@@ -18,12 +19,6 @@ namespace keinstr {
 namespace {
 
 using Void = BorshResult<void>;
-
-#define KE_TRY(expr)                                                   \
-    do {                                                               \
-        if (auto ke_try_res_ = (expr); !ke_try_res_)                   \
-            return std::unexpected(std::move(ke_try_res_.error()));    \
-    } while (0)
 
 // Reads a value whose reader returns it (the primitive readers of BorshReader).
 template <class T>
