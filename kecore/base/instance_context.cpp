@@ -6,6 +6,7 @@
 
 #include "kecore/base/log.hpp"
 #include "keinstr/ir/error.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace kecore {
 
@@ -68,12 +69,11 @@ std::expected<std::shared_ptr<InstanceContext>, KeError> InstanceContext::create
         // listing, with the settings it took: building another would replace
         // it by one without settings (its record is gone from `ext`).
         if (context->plugins.contains(entry->uuid)) continue;
-        auto plugin = entry->factory(info.ext);
-        if (!plugin) return std::unexpected(std::move(plugin.error()));
-        const keinstr::Uuid id = (*plugin)->uuid();
+        auto plugin = KE_TRY(entry->factory(info.ext));
+        const keinstr::Uuid id = plugin->uuid();
         // try_emplace keeps the existing plugin should a factory report a
         // UUID already present; the new one is then destroyed unattached.
-        context->plugins.try_emplace(id, std::move(*plugin));
+        context->plugins.try_emplace(id, std::move(plugin));
     }
 
     std::shared_ptr<InstanceContext> instance(context.release());

@@ -1,4 +1,5 @@
 #include "keinstr/utils/borsh.hpp"
+#include "keinstr/utils/try.hpp"
 
 #include <limits>
 
@@ -317,9 +318,8 @@ BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n)
                 base_ += got;
                 continue;
             }
-            auto more = refill();
-            if (!more) return std::unexpected(std::move(more.error()));
-            if (!*more) return std::unexpected(BorshError::unexpected_length());
+            auto more = KE_TRY(refill());
+            if (!more) return std::unexpected(BorshError::unexpected_length());
         }
         const std::size_t take = std::min(n, static_cast<std::size_t>(end_ - cur_));
         std::memcpy(dst, cur_, take);
@@ -331,10 +331,9 @@ BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n)
 }
 
 BorshResult<bool> BorshReader::boolean_slow() {
-    auto b = u8();
-    if (!b) return std::unexpected(std::move(b.error()));
-    if (*b > 1) return std::unexpected(BorshError::invalid_bool(*b));
-    return *b == 1;
+    auto b = KE_TRY(u8());
+    if (b > 1) return std::unexpected(BorshError::invalid_bool(b));
+    return b == 1;
 }
 
 BorshResult<std::uint8_t> BorshReader::tag_slow(std::uint8_t variant_count) {
@@ -345,32 +344,29 @@ BorshResult<std::uint8_t> BorshReader::tag_slow(std::uint8_t variant_count) {
 }
 
 BorshResult<std::string> BorshReader::string() {
-    auto n = u32();
-    if (!n) return std::unexpected(std::move(n.error()));
+    auto n = KE_TRY(u32());
     std::string s;
-    if (auto r = read_bytes_into(s, *n); !r) return std::unexpected(std::move(r.error()));
+    KE_TRY(read_bytes_into(s, n));
     if (auto bad = check_utf8(std::string_view(s))) return std::unexpected(BorshError(IoErrorKind::InvalidData, bad->to_string()));
     return s;
 }
 
 BorshResult<std::vector<std::uint8_t>> BorshReader::bytes() {
-    auto n = u32();
-    if (!n) return std::unexpected(std::move(n.error()));
+    auto n = KE_TRY(u32());
     std::vector<std::uint8_t> v;
-    if (auto r = read_bytes_into(v, *n); !r) return std::unexpected(std::move(r.error()));
+    KE_TRY(read_bytes_into(v, n));
     return v;
 }
 
 BorshResult<BigInt> BorshReader::bigint() {
-    auto n = u32();
-    if (!n) return std::unexpected(std::move(n.error()));
-    if (*n <= 16) {
+    auto n = KE_TRY(u32());
+    if (n <= 16) {
         std::uint8_t b[16];
-        if (auto r = read_exact(std::span(b, *n)); !r) return std::unexpected(std::move(r.error()));
-        return bigint_from_signed_bytes_le(std::span<const std::uint8_t>(b, *n));
+        KE_TRY(read_exact(std::span(b, n)));
+        return bigint_from_signed_bytes_le(std::span<const std::uint8_t>(b, n));
     }
     std::vector<std::uint8_t> v;
-    if (auto r = read_bytes_into(v, *n); !r) return std::unexpected(std::move(r.error()));
+    KE_TRY(read_bytes_into(v, n));
     return bigint_from_signed_bytes_le(v);
 }
 

@@ -31,6 +31,7 @@
 #include <fmt/format.h>
 
 #include "keinstr/utils/bigint.hpp"
+#include "keinstr/utils/try.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 // The per-value fast paths of the writer and reader: a bounds check and a copy, which
@@ -340,10 +341,7 @@ public:
     }
     KEINSTR_BORSH_HOT BorshResult<std::array<std::uint8_t, 16>> fixed16() { return get_le<std::array<std::uint8_t, 16>>(); }
     KEINSTR_BORSH_HOT BorshResult<Uuid> uuid() {
-        auto b = fixed16();
-        if (!b) [[unlikely]]
-            return std::unexpected(std::move(b.error()));
-        return Uuid{*b};
+        return Uuid{KE_TRY(fixed16())};
     }
     // A u32 count or length.
     KEINSTR_BORSH_HOT BorshResult<std::uint32_t> length() { return u32(); }
@@ -366,9 +364,7 @@ public:
                 return {};
             }
         }
-        auto v = bigint();
-        if (!v) return std::unexpected(std::move(v.error()));
-        out = std::move(*v);
+        out = KE_TRY(bigint());
         return {};
     }
 
@@ -445,8 +441,7 @@ private:
     template <class T>
     [[gnu::noinline]] BorshResult<T> get_slow() {
         T v;
-        if (auto r = read_exact_slow(reinterpret_cast<std::uint8_t*>(&v), sizeof(T)); !r)
-            return std::unexpected(std::move(r.error()));
+        KE_TRY(read_exact_slow(reinterpret_cast<std::uint8_t*>(&v), sizeof(T)));
         if constexpr (std::is_integral_v<T> && std::endian::native != std::endian::little) v = std::byteswap(v);
         return v;
     }
@@ -496,28 +491,23 @@ template <class F>
 auto BorshReader::option(F&& read_value)
     -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>> {
     using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
-    auto marker = u8();
-    if (!marker) return std::unexpected(std::move(marker.error()));
-    if (*marker == 0) return std::optional<T>();
-    if (*marker != 1) return std::unexpected(BorshError::invalid_option(*marker));
-    auto v = std::invoke(read_value, *this);
-    if (!v) return std::unexpected(std::move(v.error()));
-    return std::optional<T>(std::move(*v));
+    auto marker = KE_TRY(u8());
+    if (marker == 0) return std::optional<T>();
+    if (marker != 1) return std::unexpected(BorshError::invalid_option(marker));
+    return std::optional<T>(KE_TRY(std::invoke(read_value, *this)));
 }
 
 template <class F>
 auto BorshReader::list(F&& read_elem)
     -> BorshResult<std::vector<typename std::invoke_result_t<F&, BorshReader&>::value_type>> {
     using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
-    auto count = u32();
-    if (!count) return std::unexpected(std::move(count.error()));
+    auto count = KE_TRY(u32());
     std::vector<T> out;
     constexpr std::size_t step = std::max<std::size_t>(1, kMaxListReserveBytes / sizeof(T));
-    out.reserve(std::min<std::size_t>(*count, step));
-    for (std::uint32_t i = 0; i < *count; ++i) {
-        auto v = std::invoke(read_elem, *this);
-        if (!v) return std::unexpected(std::move(v.error()));
-        out.push_back(std::move(*v));
+    out.reserve(std::min<std::size_t>(count, step));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto v = KE_TRY(std::invoke(read_elem, *this));
+        out.push_back(std::move(v));
     }
     return out;
 }
