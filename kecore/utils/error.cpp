@@ -32,7 +32,7 @@ std::string KeError::NotFound::message() const { return fmt::format("Failed to f
 
 std::string KeError::Duplicated::message() const { return fmt::format("Duplicated {} with key '{}'", kind, key); }
 
-std::string KeError::to_string() const {
+std::string KeError::message() const {
     return std::visit([](const auto& v) { return v.message(); }, value_);
 }
 

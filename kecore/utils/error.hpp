@@ -105,8 +105,8 @@ public:
         return std::get_if<T>(&value_);
     }
 
-    // The display text.
-    std::string to_string() const;
+    // The display text: the message of the variant held.
+    std::string message() const;
 
 private:
     Variant value_;
@@ -117,6 +117,6 @@ private:
 template <>
 struct fmt::formatter<kecore::KeError> : fmt::formatter<std::string_view> {
     auto format(const kecore::KeError& e, fmt::format_context& ctx) const {
-        return fmt::formatter<std::string_view>::format(e.to_string(), ctx);
+        return fmt::formatter<std::string_view>::format(e.message(), ctx);
     }
 };
