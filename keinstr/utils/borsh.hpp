@@ -31,7 +31,9 @@
 #include <fmt/format.h>
 
 #include "keinstr/utils/bigint.hpp"
+#include "keinstr/utils/io_error.hpp"
 #include "keinstr/utils/try.hpp"
+#include "keinstr/utils/utf8.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 // The per-value fast paths of the writer and reader: a bounds check and a copy, which
@@ -40,74 +42,11 @@
 
 namespace keinstr {
 
-// ---------------------------------------------------------------------------------------
-// I/O errors
-
-// value, text shown when an error carries no message
-#define KEINSTR_IO_ERROR_KINDS(X)                 \
-    X(InvalidData, "invalid data")                \
-    X(UnexpectedEof, "unexpected end of file")    \
-    X(WriteZero, "write zero")                    \
-    X(OutOfMemory, "out of memory")               \
-    X(Other, "other error")
-
-enum class IoErrorKind : std::uint8_t {
-#define KEINSTR_X(value, text) value,
-    KEINSTR_IO_ERROR_KINDS(KEINSTR_X)
-#undef KEINSTR_X
-};
-
-std::string_view io_error_kind_text(IoErrorKind kind) noexcept;
-
-// An I/O error: a kind and an optional message. It displays as its message, or, without
-// one, as the text of its kind ("invalid data").
-class IoError {
-public:
-    explicit IoError(IoErrorKind kind) noexcept : kind_(kind) {}
-    IoError(IoErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
-
-    IoErrorKind kind() const noexcept { return kind_; }
-    const std::optional<std::string>& message() const noexcept { return message_; }
-    std::string to_string() const;
-
-    bool operator==(const IoError&) const = default;
-
-    // The malformed-input errors of the format, all of kind InvalidData.
-    static IoError unexpected_length();                 // "Unexpected length of input"
-    static IoError invalid_variant_tag(std::uint8_t tag);
-    static IoError invalid_bool(std::uint8_t byte);
-    static IoError invalid_option(std::uint8_t byte);
-    static IoError invalid_data() { return IoError(IoErrorKind::InvalidData); }
-
-private:
-    IoErrorKind kind_;
-    std::optional<std::string> message_;
-};
-
+// The reader and writer fail with I/O errors (io_error.hpp).
 using BorshError = IoError;
 
 template <class T>
 using BorshResult = std::expected<T, BorshError>;
-
-// ---------------------------------------------------------------------------------------
-// UTF-8 validation with the positions a failure is reported with.
-
-struct Utf8Error {
-    std::size_t valid_up_to = 0;              // bytes of valid text before the failure
-    std::optional<std::uint8_t> error_len;    // length of the invalid sequence; none when
-                                              // the input ends inside a sequence
-    // "invalid utf-8 sequence of {} bytes from index {}" or
-    // "incomplete utf-8 byte sequence from index {}"
-    std::string to_string() const;
-    bool operator==(const Utf8Error&) const = default;
-};
-
-// Checks that `bytes` is well-formed UTF-8 (no surrogates, no overlong forms, nothing
-// above U+10FFFF); returns the first failure.
-std::optional<Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) noexcept;
-inline std::optional<Utf8Error> check_utf8(std::string_view text) noexcept {
-    return check_utf8(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
 
 // ---------------------------------------------------------------------------------------
 // Big integers: shortest two's complement, least significant byte first; zero is 00.
@@ -556,10 +495,3 @@ auto BorshReader::set(F&& read_elem) {
 }
 
 }  // namespace keinstr
-
-template <>
-struct fmt::formatter<keinstr::IoError> : fmt::formatter<std::string_view> {
-    auto format(const keinstr::IoError& e, fmt::format_context& ctx) const {
-        return fmt::formatter<std::string_view>::format(e.to_string(), ctx);
-    }
-};

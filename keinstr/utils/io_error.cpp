@@ -1,0 +1,38 @@
+#include "keinstr/utils/io_error.hpp"
+
+namespace keinstr {
+
+std::string_view io_error_kind_text(IoErrorKind kind) noexcept {
+    switch (kind) {
+#define KEINSTR_X(value, text) \
+    case IoErrorKind::value:   \
+        return text;
+        KEINSTR_IO_ERROR_KINDS(KEINSTR_X)
+#undef KEINSTR_X
+    }
+    return "other error";
+}
+
+std::string IoError::to_string() const {
+    if (message_) return *message_;
+    return std::string(io_error_kind_text(kind_));
+}
+
+IoError IoError::unexpected_length() {
+    return IoError(IoErrorKind::InvalidData, "Unexpected length of input");
+}
+
+IoError IoError::invalid_variant_tag(std::uint8_t tag) {
+    return IoError(IoErrorKind::InvalidData, fmt::format("Unexpected variant tag: {}", tag));
+}
+
+IoError IoError::invalid_bool(std::uint8_t byte) {
+    return IoError(IoErrorKind::InvalidData, fmt::format("Invalid bool representation: {}", byte));
+}
+
+IoError IoError::invalid_option(std::uint8_t byte) {
+    return IoError(IoErrorKind::InvalidData,
+                   fmt::format("Invalid Option representation: {}. The first byte must be 0 or 1", byte));
+}
+
+}  // namespace keinstr
