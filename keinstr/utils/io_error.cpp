@@ -14,8 +14,9 @@ std::string_view io_error_kind_text(IoErrorKind kind) noexcept {
 }
 
 std::string IoError::to_string() const {
-    if (message_) return *message_;
-    return std::string(io_error_kind_text(kind_));
+    std::string text = message_ ? *message_ : std::string(io_error_kind_text(kind_));
+    if (os_code_ != 0) text += fmt::format(" (os error {})", os_code_);
+    return text;
 }
 
 IoError IoError::unexpected_length() {

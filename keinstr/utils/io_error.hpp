@@ -29,14 +29,20 @@ enum class IoErrorKind : std::uint8_t {
 
 std::string_view io_error_kind_text(IoErrorKind kind) noexcept;
 
-// An I/O error: a kind and an optional message. It displays as its message, or, without
-// one, as the text of its kind ("invalid data").
+// An I/O error: a kind, an optional message and, for an operating-system failure, its
+// error number. It displays as its message, or, without one, as the text of its kind
+// ("invalid data"); an error number is shown after it: "{message} (os error {code})".
 class IoError {
 public:
     explicit IoError(IoErrorKind kind) noexcept : kind_(kind) {}
     IoError(IoErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+    // An operating-system failure: its error number (0 when none) and message.
+    IoError(int os_code, std::string message)
+        : kind_(IoErrorKind::Other), os_code_(os_code), message_(std::move(message)) {}
 
     IoErrorKind kind() const noexcept { return kind_; }
+    // The operating system's error number; 0 when none.
+    int os_code() const noexcept { return os_code_; }
     const std::optional<std::string>& message() const noexcept { return message_; }
     std::string to_string() const;
 
@@ -51,6 +57,7 @@ public:
 
 private:
     IoErrorKind kind_;
+    int os_code_ = 0;
     std::optional<std::string> message_;
 };
 
