@@ -1,6 +1,7 @@
 #pragma once
 
-// UTF-8: validation with the positions a failure is reported with.
+// UTF-8: validation with the positions a failure is reported with, lossy decoding of one
+// character at a time, and encoding.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,5 +28,12 @@ std::optional<Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) noexcep
 inline std::optional<Utf8Error> check_utf8(std::string_view text) noexcept {
     return check_utf8(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
+
+// Appends the UTF-8 encoding of `c` (surrogates and values above U+10FFFF as U+FFFD).
+void append_utf8(std::string& out, char32_t c);
+
+// Decodes one UTF-8 character starting at text[pos]; advances pos. Invalid or
+// truncated sequences yield U+FFFD and advance by the maximal invalid prefix (at least 1).
+char32_t decode_utf8(std::string_view text, std::size_t& pos);
 
 }  // namespace keinstr
