@@ -98,7 +98,7 @@ BorshResult<std::vector<std::string>> read_source_names(BorshReader& reader, std
     if (std::uint64_t{count} * 4 > remaining(reader, limit))
         return std::unexpected(keinstr::IoError::unexpected_length());
     std::vector<std::string> names;
-    names.reserve(std::min<std::size_t>(count, BorshReader::kMaxListReserveBytes / sizeof(std::string)));
+    names.reserve(reader.list_reserve<std::string>(count, 4));
     for (std::uint32_t i = 0; i < count; ++i) {
         auto length = KE_TRY(reader.u32());
         if (length > remaining(reader, limit)) return std::unexpected(keinstr::IoError::unexpected_length());

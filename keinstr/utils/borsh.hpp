@@ -246,9 +246,10 @@ class BorshReader {
 public:
     static constexpr std::size_t kSourceBufferSize = 64 * 1024;
     // Room reserved ahead of arriving data: bytes of a string or big integer, and bytes'
-    // worth of list elements.
+    // worth of list elements (see list_reserve).
     static constexpr std::size_t kMaxBytesReserve = 1024 * 1024;
     static constexpr std::size_t kMaxListReserveBytes = 4096;
+    static constexpr std::size_t kMaxUpFrontListBytes = std::size_t{16} << 20;
 
     explicit BorshReader(std::span<const std::uint8_t> data) noexcept
         : cur_(data.data()), end_(data.data() + data.size()), origin_(data.data()) {}
@@ -327,8 +328,9 @@ public:
     template <class F>
     auto option(F&& read_value) -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
 
-    // u32 count, then read_elem(reader) -> BorshResult<T> per element. Reserves at most
-    // kMaxListReserveBytes worth of elements up front; grows as elements arrive.
+    // u32 count, then read_elem(reader) -> BorshResult<T> per element. Reserves up front
+    // by list_reserve (each element taken to need at least a byte); grows as elements
+    // arrive.
     template <class F>
     auto list(F&& read_elem) -> BorshResult<std::vector<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
 
@@ -354,6 +356,21 @@ public:
     // it does not take there, it consumes nothing and reads the record the ordinary way.
     std::span<const std::uint8_t> in_hand() const noexcept { return {cur_, static_cast<std::size_t>(end_ - cur_)}; }
     void consume(std::size_t used) noexcept { cur_ += used; }
+
+    // The one reservation policy for a list of `count` elements of T read from untrusted
+    // input, each taking at least `min_encoded` (> 0) bytes: room for the whole count when
+    // the bytes in hand could hold that many; else for as many as they could hold, at
+    // least kMaxListReserveBytes' worth (the vector grows as further elements arrive).
+    // A forged count thus never reserves more than the input present can fill, nor more
+    // than kMaxUpFrontListBytes. Reserving the whole count when it is plausible spares
+    // the regrowth of the large lists of a module (instructions, blocks).
+    template <class T>
+    std::size_t list_reserve(std::uint32_t count, std::size_t min_encoded) const noexcept {
+        constexpr std::size_t step = std::max<std::size_t>(1, kMaxListReserveBytes / sizeof(T));
+        constexpr std::size_t cap = std::max<std::size_t>(step, kMaxUpFrontListBytes / sizeof(T));
+        const std::size_t fits = std::min(cap, buffered() / min_encoded);
+        return std::min<std::size_t>(count, std::max(step, fits));
+    }
 
     // Bytes consumed by reads so far.
     std::uint64_t position() const noexcept { return base_ + static_cast<std::uint64_t>(cur_ - origin_); }
@@ -442,8 +459,7 @@ auto BorshReader::list(F&& read_elem)
     using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
     auto count = KE_TRY(u32());
     std::vector<T> out;
-    constexpr std::size_t step = std::max<std::size_t>(1, kMaxListReserveBytes / sizeof(T));
-    out.reserve(std::min<std::size_t>(count, step));
+    out.reserve(list_reserve<T>(count, 1));
     for (std::uint32_t i = 0; i < count; ++i) {
         auto v = KE_TRY(std::invoke(read_elem, *this));
         out.push_back(std::move(v));
