@@ -4,13 +4,14 @@
 
 #include "keinstr/utils/debug_str.hpp"
 #include "keinstr/utils/try.hpp"
+#include "keinstr/utils/limits.hpp"
 
 namespace kecore {
 
 namespace {
 
 // Most comparators one requirement may hold.
-constexpr std::size_t kMaxComparators = 32;
+using keinstr::kMaxComparators;
 
 std::unexpected<SemverError> fail(SemverErrorKind kind, SemverPosition pos = SemverPosition::Major, char32_t ch = 0) {
     return std::unexpected(SemverError{kind, pos, ch});

@@ -32,6 +32,7 @@
 
 #include "keinstr/utils/bigint.hpp"
 #include "keinstr/utils/io_error.hpp"
+#include "keinstr/utils/limits.hpp"
 #include "keinstr/utils/try.hpp"
 #include "keinstr/utils/utf8.hpp"
 #include "keinstr/utils/uuid.hpp"
@@ -247,9 +248,9 @@ public:
     static constexpr std::size_t kSourceBufferSize = 64 * 1024;
     // Room reserved ahead of arriving data: bytes of a string or big integer, and bytes'
     // worth of list elements (see list_reserve).
-    static constexpr std::size_t kMaxBytesReserve = 1024 * 1024;
-    static constexpr std::size_t kMaxListReserveBytes = 4096;
-    static constexpr std::size_t kMaxUpFrontListBytes = std::size_t{16} << 20;
+    static constexpr std::size_t kMaxBytesReserve = keinstr::kMaxBytesReserve;
+    static constexpr std::size_t kMaxListReserveBytes = keinstr::kMaxListReserveBytes;
+    static constexpr std::size_t kMaxUpFrontListBytes = keinstr::kMaxUpFrontListBytes;
 
     explicit BorshReader(std::span<const std::uint8_t> data) noexcept
         : cur_(data.data()), end_(data.data() + data.size()), origin_(data.data()) {}
