@@ -79,10 +79,9 @@ std::expected<std::shared_ptr<InstanceContext>, KeError> InstanceContext::create
     std::shared_ptr<InstanceContext> instance(context.release());
     for (auto& [id, plugin] : instance->plugins) plugin->attach_to(instance);
     for (auto& [id, plugin] : instance->plugins) {
-        auto started = plugin->initialize();
         // Returning drops the only strong reference: the instance tears down
         // through the hook now in force, every plugin gets its teardown.
-        if (!started) return std::unexpected(std::move(started.error()));
+        KE_TRY(plugin->initialize());
     }
 
     const InstanceContext& self = *instance;
