@@ -53,7 +53,7 @@ PyObject* py_ke_compile_module(PyObject*, PyObject* const* args, Py_ssize_t narg
         }
         auto compiled = kecore::compile_sources(*instance, std::move(*info));
         if (!compiled) {
-            raise_message(PyExc_RuntimeError, "Failed to compile module: " + compiled.error().to_string());
+            raise_message(PyExc_RuntimeError, "Failed to compile module: " + compiled.error().message());
             return nullptr;
         }
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(compiled->data()),
@@ -81,7 +81,7 @@ PyObject* py_ke_load_module(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
                                                  static_cast<std::size_t>(size));
         auto loaded = kecore::load_module(instance, data);
         if (!loaded) {
-            raise_message(PyExc_RuntimeError, "Failed to load compiled module: " + loaded.error().to_string());
+            raise_message(PyExc_RuntimeError, "Failed to load compiled module: " + loaded.error().message());
             return nullptr;
         }
         return new_module_object(*loaded, std::weak_ptr<kecore::InstanceContext>(instance));

@@ -23,7 +23,7 @@ PyObject* py_ke_create_instance(PyObject*, PyObject* const* args, Py_ssize_t nar
         }
         auto created = kecore::create_instance(std::move(*info));
         if (!created) {
-            raise_message(PyExc_RuntimeError, "Failed to create instance: " + created.error().to_string());
+            raise_message(PyExc_RuntimeError, "Failed to create instance: " + created.error().message());
             return nullptr;
         }
         return new_instance_object(std::move(*created));

@@ -6,6 +6,7 @@
 
 #include "kecore/base/log.hpp"
 #include "keinstr/ir/error.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace kecore {
 
@@ -68,21 +69,19 @@ std::expected<std::shared_ptr<InstanceContext>, KeError> InstanceContext::create
         // listing, with the settings it took: building another would replace
         // it by one without settings (its record is gone from `ext`).
         if (context->plugins.contains(entry->uuid)) continue;
-        auto plugin = entry->factory(info.ext);
-        if (!plugin) return std::unexpected(std::move(plugin.error()));
-        const keinstr::Uuid id = (*plugin)->uuid();
+        auto plugin = KE_TRY(entry->factory(info.ext));
+        const keinstr::Uuid id = plugin->uuid();
         // try_emplace keeps the existing plugin should a factory report a
         // UUID already present; the new one is then destroyed unattached.
-        context->plugins.try_emplace(id, std::move(*plugin));
+        context->plugins.try_emplace(id, std::move(plugin));
     }
 
     std::shared_ptr<InstanceContext> instance(context.release());
     for (auto& [id, plugin] : instance->plugins) plugin->attach_to(instance);
     for (auto& [id, plugin] : instance->plugins) {
-        auto started = plugin->initialize();
         // Returning drops the only strong reference: the instance tears down
         // through the hook now in force, every plugin gets its teardown.
-        if (!started) return std::unexpected(std::move(started.error()));
+        KE_TRY(plugin->initialize());
     }
 
     const InstanceContext& self = *instance;

@@ -12,6 +12,7 @@
 #include "kecore/compiler/storage.hpp"
 #include "keinstr/text/parse.hpp"
 #include "keinstr/passes/type_check.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace kecore {
 
@@ -75,13 +76,12 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
         }
     }
 
-    auto bytes = storage.encode(instance, text_bytes);
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    auto bytes = KE_TRY(storage.encode(instance, text_bytes));
 
     KECORE_LOG(instance, Info, kLogOriginCompiler, "Compiled successful, module has {} functions: {}",
                module.functions.size(), function_label_list(module));
-    KECORE_LOG(instance, Info, kLogOriginCompiler, "Produced {} bytes of compiled module storage", bytes->size());
-    return std::move(*bytes);
+    KECORE_LOG(instance, Info, kLogOriginCompiler, "Produced {} bytes of compiled module storage", bytes.size());
+    return bytes;
 }
 
 }  // namespace kecore

@@ -8,15 +8,14 @@
 #include "kecore/base/instance_context.hpp"
 #include "kecore/base/log.hpp"
 #include "kecore/compiler/storage.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace kecore {
 
 std::expected<ModuleKey, KeError> load_module(const std::shared_ptr<InstanceContext>& instance,
                                               std::span<const std::uint8_t> data) {
     const InstanceContext& self = *instance;
-    auto decoded = CompiledModuleStorage::decode(self, data);
-    if (!decoded) return std::unexpected(std::move(decoded.error()));
-    CompiledModuleStorage& storage = *decoded;
+    CompiledModuleStorage storage = KE_TRY(CompiledModuleStorage::decode(self, data));
 
     KECORE_LOG(self, Trace, kLogOriginCompiler, "Loaded compiled module with {} functions from {} bytes",
                storage.module.functions.size(), data.size());

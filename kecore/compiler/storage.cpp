@@ -17,6 +17,7 @@
 #include "kecore/utils/semver.hpp"
 #include "keinstr/storage/borsh_ir.hpp"
 #include "keinstr/utils/borsh.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace kecore {
 
@@ -92,19 +93,17 @@ std::uint64_t remaining(const BorshReader& reader, std::uint64_t limit) {
 // A count or length that the rest of the frame cannot hold is refused before
 // anything is read or reserved for it, with the text an early end gives.
 BorshResult<std::vector<std::string>> read_source_names(BorshReader& reader, std::uint64_t limit) {
-    auto count = reader.u32();
-    if (!count) return std::unexpected(std::move(count.error()));
+    auto count = KE_TRY(reader.u32());
     // Each name takes at least its 4-byte length.
-    if (std::uint64_t{*count} * 4 > remaining(reader, limit))
+    if (std::uint64_t{count} * 4 > remaining(reader, limit))
         return std::unexpected(keinstr::IoError::unexpected_length());
     std::vector<std::string> names;
-    names.reserve(std::min<std::size_t>(*count, BorshReader::kMaxListReserveBytes / sizeof(std::string)));
-    for (std::uint32_t i = 0; i < *count; ++i) {
-        auto length = reader.u32();
-        if (!length) return std::unexpected(std::move(length.error()));
-        if (*length > remaining(reader, limit)) return std::unexpected(keinstr::IoError::unexpected_length());
+    names.reserve(reader.list_reserve<std::string>(count, 4));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto length = KE_TRY(reader.u32());
+        if (length > remaining(reader, limit)) return std::unexpected(keinstr::IoError::unexpected_length());
         std::string name;
-        if (auto r = reader.read_bytes_into(name, *length); !r) return std::unexpected(std::move(r.error()));
+        KE_TRY(reader.read_bytes_into(name, length));
         if (auto bad = keinstr::check_utf8(std::string_view(name)))
             return std::unexpected(keinstr::IoError(keinstr::IoErrorKind::InvalidData, bad->to_string()));
         names.push_back(std::move(name));
@@ -116,13 +115,9 @@ BorshResult<std::vector<std::string>> read_source_names(BorshReader& reader, std
 // type registry. Anything after them is not read.
 BorshResult<CompiledModuleStorage> read_payload(BorshReader& reader, std::uint64_t limit) {
     CompiledModuleStorage record;
-    auto names = read_source_names(reader, limit);
-    if (!names) return std::unexpected(std::move(names.error()));
-    record.source_names = std::move(*names);
-    if (auto m = keinstr::borsh_read(reader, record.module); !m) return std::unexpected(std::move(m.error()));
-    auto registry = keinstr::read_type_registry(reader);
-    if (!registry) return std::unexpected(std::move(registry.error()));
-    record.type_registry = std::move(*registry);
+    record.source_names = KE_TRY(read_source_names(reader, limit));
+    KE_TRY(keinstr::borsh_read(reader, record.module));
+    record.type_registry = KE_TRY(keinstr::read_type_registry(reader));
     return record;
 }
 

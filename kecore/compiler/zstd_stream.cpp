@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "keinstr/utils/huge_pages.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace kecore {
 
@@ -99,12 +100,11 @@ keinstr::ByteSink ZstdCompressor::sink() {
 
 BorshResult<void> compress_frame(std::vector<std::uint8_t>& out, const std::function<void(keinstr::BorshWriter&)>& produce,
                                  int level, ZstdContextPool* pool, std::size_t expected_input) {
-    auto compressor = ZstdCompressor::create(out, level, pool, expected_input);
-    if (!compressor) return std::unexpected(std::move(compressor.error()));
-    keinstr::BorshWriter writer(compressor->sink(), ZSTD_CStreamInSize());
+    auto compressor = KE_TRY(ZstdCompressor::create(out, level, pool, expected_input));
+    keinstr::BorshWriter writer(compressor.sink(), ZSTD_CStreamInSize());
     produce(writer);
     if (auto r = writer.finish(); !r) return r;
-    return compressor->finish();
+    return compressor.finish();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -2,18 +2,6 @@
 
 namespace kecore {
 
-std::string IoError::to_string() const {
-    if (code == 0) return message;
-    return fmt::format("{} (os error {})", message, code);
-}
-
-std::string Utf8Error::to_string() const {
-    if (error_len) {
-        return fmt::format("invalid utf-8 sequence of {} bytes from index {}", *error_len, valid_up_to);
-    }
-    return fmt::format("incomplete utf-8 byte sequence from index {}", valid_up_to);
-}
-
 std::string KeError::Io::message() const { return fmt::format("I/O error: {}", error.to_string()); }
 
 std::string KeError::ManifestParse::message() const {
@@ -32,7 +20,7 @@ std::string KeError::NotFound::message() const { return fmt::format("Failed to f
 
 std::string KeError::Duplicated::message() const { return fmt::format("Duplicated {} with key '{}'", kind, key); }
 
-std::string KeError::to_string() const {
+std::string KeError::message() const {
     return std::visit([](const auto& v) { return v.message(); }, value_);
 }
 

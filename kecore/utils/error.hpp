@@ -14,29 +14,19 @@
 #include <fmt/format.h>
 
 #include "keinstr/ir/error.hpp"
+#include "keinstr/utils/io_error.hpp"
+#include "keinstr/utils/utf8.hpp"
 
 namespace kecore {
 
-// An operating-system I/O error: its error number (0 when none) and message.
-struct IoError {
-    int code = 0;
-    std::string message;
-    // "{message} (os error {code})", or the message alone without a code.
-    std::string to_string() const;
-};
+// I/O and UTF-8 failures are the IR library's own error types.
+using keinstr::IoError;
+using keinstr::Utf8Error;
 
 // A failure to parse a TOML manifest, carried by its own message.
 struct TomlParseError {
     std::string message;
     std::string to_string() const { return message; }
-};
-
-// A UTF-8 decoding failure: where the valid text ends, and the length of the
-// invalid sequence (none when the input ends inside a sequence).
-struct Utf8Error {
-    std::size_t valid_up_to = 0;
-    std::optional<std::size_t> error_len;
-    std::string to_string() const;
 };
 
 // Each variant owns its payload and formats it into its fixed text; the
@@ -105,8 +95,8 @@ public:
         return std::get_if<T>(&value_);
     }
 
-    // The display text.
-    std::string to_string() const;
+    // The display text: the message of the variant held.
+    std::string message() const;
 
 private:
     Variant value_;
@@ -117,6 +107,6 @@ private:
 template <>
 struct fmt::formatter<kecore::KeError> : fmt::formatter<std::string_view> {
     auto format(const kecore::KeError& e, fmt::format_context& ctx) const {
-        return fmt::formatter<std::string_view>::format(e.to_string(), ctx);
+        return fmt::formatter<std::string_view>::format(e.message(), ctx);
     }
 };

@@ -3,13 +3,15 @@
 #include <utility>
 
 #include "keinstr/utils/debug_str.hpp"
+#include "keinstr/utils/try.hpp"
+#include "keinstr/utils/limits.hpp"
 
 namespace kecore {
 
 namespace {
 
 // Most comparators one requirement may hold.
-constexpr std::size_t kMaxComparators = 32;
+using keinstr::kMaxComparators;
 
 std::unexpected<SemverError> fail(SemverErrorKind kind, SemverPosition pos = SemverPosition::Major, char32_t ch = 0) {
     return std::unexpected(SemverError{kind, pos, ch});
@@ -135,9 +137,8 @@ std::expected<ParsedComparator, SemverError> comparator(std::string_view input) 
     text = trim_spaces(text);
 
     SemverPosition pos = SemverPosition::Major;
-    auto major = numeric_identifier(text, pos);
-    if (!major) return std::unexpected(major.error());
-    text = major->second;
+    auto major = KE_TRY(numeric_identifier(text, pos));
+    text = major.second;
     bool has_wildcard = false;
 
     std::optional<std::uint64_t> minor;
@@ -148,10 +149,9 @@ std::expected<ParsedComparator, SemverError> comparator(std::string_view input) 
             if (default_op) the_op = SemverOp::Wildcard;
             text = w->second;
         } else {
-            auto m = numeric_identifier(text, pos);
-            if (!m) return std::unexpected(m.error());
-            minor = m->first;
-            text = m->second;
+            auto m = KE_TRY(numeric_identifier(text, pos));
+            minor = m.first;
+            text = m.second;
         }
     }
 
@@ -164,33 +164,30 @@ std::expected<ParsedComparator, SemverError> comparator(std::string_view input) 
         } else if (has_wildcard) {
             return fail(SemverErrorKind::UnexpectedAfterWildcard);
         } else {
-            auto p = numeric_identifier(text, pos);
-            if (!p) return std::unexpected(p.error());
-            patch = p->first;
-            text = p->second;
+            auto p = KE_TRY(numeric_identifier(text, pos));
+            patch = p.first;
+            text = p.second;
         }
     }
 
     Prerelease pre;
     if (patch && text.starts_with('-')) {
         pos = SemverPosition::Pre;
-        auto id = identifier(text.substr(1), pos);
-        if (!id) return std::unexpected(id.error());
-        if (id->first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
-        pre = Prerelease(std::string(id->first));
-        text = id->second;
+        auto id = KE_TRY(identifier(text.substr(1), pos));
+        if (id.first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
+        pre = Prerelease(std::string(id.first));
+        text = id.second;
     }
 
     if (patch && text.starts_with('+')) {
         pos = SemverPosition::Build;
-        auto id = identifier(text.substr(1), pos);
-        if (!id) return std::unexpected(id.error());
-        if (id->first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
-        text = id->second;
+        auto id = KE_TRY(identifier(text.substr(1), pos));
+        if (id.first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
+        text = id.second;
     }
 
     text = trim_spaces(text);
-    return ParsedComparator{Comparator{the_op, major->first, minor, patch, std::move(pre)}, pos, text};
+    return ParsedComparator{Comparator{the_op, major.first, minor, patch, std::move(pre)}, pos, text};
 }
 
 // Precedence of dot-separated identifiers, shared by pre-release and build metadata;
@@ -360,40 +357,33 @@ std::expected<Version, SemverError> Version::parse(std::string_view text) {
     if (text.empty()) return fail(SemverErrorKind::Empty);
 
     SemverPosition pos = SemverPosition::Major;
-    auto major = numeric_identifier(text, pos);
-    if (!major) return std::unexpected(major.error());
-    auto after = dot(major->second, pos);
-    if (!after) return std::unexpected(after.error());
+    auto major = KE_TRY(numeric_identifier(text, pos));
+    auto after = KE_TRY(dot(major.second, pos));
 
     pos = SemverPosition::Minor;
-    auto minor = numeric_identifier(*after, pos);
-    if (!minor) return std::unexpected(minor.error());
-    after = dot(minor->second, pos);
-    if (!after) return std::unexpected(after.error());
+    auto minor = KE_TRY(numeric_identifier(after, pos));
+    after = KE_TRY(dot(minor.second, pos));
 
     pos = SemverPosition::Patch;
-    auto patch = numeric_identifier(*after, pos);
-    if (!patch) return std::unexpected(patch.error());
-    std::string_view rest = patch->second;
+    auto patch = KE_TRY(numeric_identifier(after, pos));
+    std::string_view rest = patch.second;
 
-    Version v(major->first, minor->first, patch->first);
+    Version v(major.first, minor.first, patch.first);
     if (rest.empty()) return v;
 
     if (strip_prefix(rest, '-')) {
         pos = SemverPosition::Pre;
-        auto id = identifier(rest, pos);
-        if (!id) return std::unexpected(id.error());
-        if (id->first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
-        v.pre = Prerelease(std::string(id->first));
-        rest = id->second;
+        auto id = KE_TRY(identifier(rest, pos));
+        if (id.first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
+        v.pre = Prerelease(std::string(id.first));
+        rest = id.second;
     }
     if (strip_prefix(rest, '+')) {
         pos = SemverPosition::Build;
-        auto id = identifier(rest, pos);
-        if (!id) return std::unexpected(id.error());
-        if (id->first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
-        v.build = BuildMetadata(std::string(id->first));
-        rest = id->second;
+        auto id = KE_TRY(identifier(rest, pos));
+        if (id.first.empty()) return fail(SemverErrorKind::EmptySegment, pos);
+        v.build = BuildMetadata(std::string(id.first));
+        rest = id.second;
     }
     if (!rest.empty()) return fail(SemverErrorKind::UnexpectedCharAfter, pos, first_char(rest));
     return v;

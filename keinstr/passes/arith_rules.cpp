@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "keinstr/passes/checker.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace keinstr {
 
@@ -47,25 +48,23 @@ CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const
     if (!ds.is_i1() && !ds.lane_is_i1()) {
         return std::unexpected(c.mismatch(instr, std::string(type_label::kI1OrI1Vector), c.text(d)));
     }
-    auto l = c.operand_type(lhs);
-    if (!l) return std::unexpected(std::move(l.error()));
-    auto r = c.operand_type(rhs);
-    if (!r) return std::unexpected(std::move(r.error()));
-    if (!same_type(*r, *l)) return std::unexpected(c.mismatch(instr, c.text(*l), c.text(*r)));
+    auto l = KE_TRY(c.operand_type(lhs));
+    auto r = KE_TRY(c.operand_type(rhs));
+    if (!same_type(r, l)) return std::unexpected(c.mismatch(instr, c.text(l), c.text(r)));
 
-    const TypeShape& ls = c.shape(*l);
+    const TypeShape& ls = c.shape(l);
     if (!ds.is_vector()) {
         const bool ok = floating ? ls.is_float() : ls.is_int();
         if (!ok) {
             return std::unexpected(
-                c.mismatch(instr, std::string(floating ? type_label::kFp : type_label::kInt), c.text(*l)));
+                c.mismatch(instr, std::string(floating ? type_label::kFp : type_label::kInt), c.text(l)));
         }
         return {};
     }
     const bool ok = (floating ? ls.lane_is_float() : ls.lane_is_int()) && ls.same_shape(ds);
     if (!ok) {
         return std::unexpected(c.mismatch(
-            instr, floating ? type_label::fp_vector(ds.size) : type_label::int_vector(ds.size), c.text(*l)));
+            instr, floating ? type_label::fp_vector(ds.size) : type_label::int_vector(ds.size), c.text(l)));
     }
     return {};
 }
@@ -99,10 +98,9 @@ template <class T>
     } else if constexpr (std::is_same_v<T, FCmp>) {
         return check_compare(*this, instr, r.ty, r.lhs, r.rhs, true);
     } else if constexpr (is_one_of<T, MetaAssert, MetaAssume>) {
-        auto t = operand_type(r.condition);
-        if (!t) return std::unexpected(std::move(t.error()));
-        if (!shape(*t).is_i1()) {
-            return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(*t)));
+        auto t = KE_TRY(operand_type(r.condition));
+        if (!shape(t).is_i1()) {
+            return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(t)));
         }
         return {};
     } else if constexpr (std::is_same_v<T, MetaIsDef>) {
@@ -115,11 +113,10 @@ template <class T>
         if (!shape(r.ty).is_float()) {
             return std::unexpected(mismatch(instr, std::string(type_label::kFp), text(r.ty)));
         }
-        auto t = operand_type(r.operand.operand);
-        if (!t) return std::unexpected(std::move(t.error()));
-        const TypeShape& os = shape(*t);
+        auto t = KE_TRY(operand_type(r.operand.operand));
+        const TypeShape& os = shape(t);
         if (!os.is_int() && !os.is_float()) {
-            return std::unexpected(mismatch(instr, std::string(type_label::kFpOrInt), text(*t)));
+            return std::unexpected(mismatch(instr, std::string(type_label::kFpOrInt), text(t)));
         }
         return {};
     } else if constexpr (std::is_same_v<T, MetaAnalysisStat>) {

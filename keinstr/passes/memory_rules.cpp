@@ -4,18 +4,13 @@
 #include <variant>
 
 #include "keinstr/passes/checker.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace keinstr {
 
 namespace {
 
 using Kind = TypeShape::Kind;
-
-// Types an operand into `var`, or returns the typing failure (an undefined register).
-#define KE_TRY_TYPE(var, expr)                                                  \
-    auto var##_result = (expr);                                                 \
-    if (!var##_result) return std::unexpected(std::move(var##_result.error())); \
-    const Typeref var = *var##_result
 
 // Index walk shared by extractvalue and insertvalue: structs, arrays and fixed vectors,
 // each index bounded by the element count. Yields the type reached.
@@ -64,10 +59,10 @@ std::optional<std::uint64_t> struct_index_literal(const Operand& op) {
 CheckResult check_getelementptr(TypeChecker& c, const KeInstr& instr, const MGetElementPtr& r) {
     const Typeref ptr = c.intern_ptr();
     if (!same_type(r.ty, ptr)) return std::unexpected(c.mismatch(instr, c.text(ptr), c.text(r.ty)));
-    KE_TRY_TYPE(base, c.operand_type(r.base));
+    const Typeref base = KE_TRY(c.operand_type(r.base));
     if (!same_type(base, ptr)) return std::unexpected(c.mismatch(instr, c.text(ptr), c.text(base)));
     for (const Operand& index : r.indices) {
-        KE_TRY_TYPE(t, c.operand_type(index));
+        const Typeref t = KE_TRY(c.operand_type(index));
         if (!c.shape(t).is_int()) return std::unexpected(c.mismatch(instr, std::string(type_label::kInt), c.text(index)));
     }
     if (r.indices.size() < 2) return {};
@@ -120,7 +115,7 @@ std::string fp_kinds_by_size(FType than, bool smaller) {
 std::uint32_t element_bit_width(const CastElement& e) { return e.is_int() ? e.bits : ftype_bits(e.fp); }
 
 CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
-    KE_TRY_TYPE(v, c.operand_type(r.value));
+    const Typeref v = KE_TRY(c.operand_type(r.value));
     const TypeShape& vs = c.shape(v);
     const TypeShape& ds = c.shape(r.ty);
     if (!vs.same_shape(ds)) {
@@ -230,13 +225,13 @@ template <class T>
 [[gnu::always_inline]] inline CheckResult TypeChecker::check_memory_and_misc(const KeInstr& instr, const T& r) {
     if constexpr (std::is_same_v<T, MLoad> || std::is_same_v<T, MStore>) {
         // The stored value is deliberately left untyped.
-        KE_TRY_TYPE(addr, operand_type(r.addr));
+        const Typeref addr = KE_TRY(operand_type(r.addr));
         if (!shape(addr).is_ptr()) {
             return std::unexpected(mismatch(instr, std::string(type_label::kPtr), text(addr)));
         }
         return {};
     } else if constexpr (std::is_same_v<T, MAlloca>) {
-        KE_TRY_TYPE(count, operand_type(r.count));
+        const Typeref count = KE_TRY(operand_type(r.count));
         if (!shape(count).is_int()) {
             return std::unexpected(mismatch(instr, std::string(type_label::kInt), text(count)));
         }
@@ -245,42 +240,40 @@ template <class T>
         return check_getelementptr(*this, instr, r);
     } else if constexpr (std::is_same_v<T, Invoke>) {
         // Arguments, result type and calling convention are not typed.
-        KE_TRY_TYPE(callee, operand_type(r.function));
+        const Typeref callee = KE_TRY(operand_type(r.function));
         const Typeref ptr = intern_ptr();
         if (!same_type(callee, ptr)) return std::unexpected(mismatch(instr, text(ptr), text(callee)));
         return {};
     } else if constexpr (std::is_same_v<T, Phi>) {
         for (const auto& [value, label] : r.values) {
-            KE_TRY_TYPE(t, operand_type(value));
+            const Typeref t = KE_TRY(operand_type(value));
             if (!same_type(t, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(t)));
         }
         return {};
     } else if constexpr (std::is_same_v<T, Select>) {
-        KE_TRY_TYPE(cond, operand_type(r.condition));
+        const Typeref cond = KE_TRY(operand_type(r.condition));
         if (!shape(cond).is_i1()) {
             return std::unexpected(mismatch(instr, std::string(type_label::kI1), text(cond)));
         }
-        KE_TRY_TYPE(t, operand_type(r.true_value));
+        const Typeref t = KE_TRY(operand_type(r.true_value));
         if (!same_type(t, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(t)));
-        KE_TRY_TYPE(f, operand_type(r.false_value));
+        const Typeref f = KE_TRY(operand_type(r.false_value));
         if (!same_type(f, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(f)));
         return {};
     } else if constexpr (std::is_same_v<T, Cast>) {
         return check_cast(*this, instr, r);
     } else if constexpr (std::is_same_v<T, ExtractValue>) {
-        KE_TRY_TYPE(a, operand_type(r.aggregate));
-        auto reached = walk_aggregate(*this, instr, a, r.indices);
-        if (!reached) return std::unexpected(std::move(reached.error()));
-        if (!same_type(*reached, r.ty)) return std::unexpected(mismatch(instr, text(*reached), text(r.ty)));
+        const Typeref a = KE_TRY(operand_type(r.aggregate));
+        auto reached = KE_TRY(walk_aggregate(*this, instr, a, r.indices));
+        if (!same_type(reached, r.ty)) return std::unexpected(mismatch(instr, text(reached), text(r.ty)));
         return {};
     } else {
         static_assert(std::is_same_v<T, InsertValue>, "record without a typing rule");
-        KE_TRY_TYPE(a, operand_type(r.aggregate));
-        KE_TRY_TYPE(v, operand_type(r.value));
+        const Typeref a = KE_TRY(operand_type(r.aggregate));
+        const Typeref v = KE_TRY(operand_type(r.value));
         if (!same_type(a, r.ty)) return std::unexpected(mismatch(instr, text(r.ty), text(a)));
-        auto reached = walk_aggregate(*this, instr, a, r.indices);
-        if (!reached) return std::unexpected(std::move(reached.error()));
-        if (!same_type(v, *reached)) return std::unexpected(mismatch(instr, text(*reached), text(v)));
+        auto reached = KE_TRY(walk_aggregate(*this, instr, a, r.indices));
+        if (!same_type(v, reached)) return std::unexpected(mismatch(instr, text(reached), text(v)));
         return {};
     }
 }
@@ -298,7 +291,5 @@ KE_RULE_(Cast)
 KE_RULE_(ExtractValue)
 KE_RULE_(InsertValue)
 #undef KE_RULE_
-
-#undef KE_TRY_TYPE
 
 }  // namespace keinstr

@@ -11,6 +11,7 @@
 #include "keinstr/ir/instruction_walk.hpp"
 #include "keinstr/ir/record_fields.hpp"
 #include "keinstr/passes/checker.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace keinstr {
 
@@ -126,17 +127,15 @@ CheckResult TypeChecker::check_instruction(const KeInstr& instr) {
 
 CheckResult TypeChecker::check_terminator(const KeTerminator& term, const std::optional<Typeref>& return_type) {
     if (const auto* b = std::get_if<Branch>(&term)) {
-        auto t = operand_type(b->condition);
-        if (!t) return std::unexpected(std::move(t.error()));
-        if (!shape(*t).is_i1()) return std::unexpected(mismatch(term, std::string(type_label::kI1), text(*t)));
+        auto t = KE_TRY(operand_type(b->condition));
+        if (!shape(t).is_i1()) return std::unexpected(mismatch(term, std::string(type_label::kI1), text(t)));
         return {};
     }
     if (const auto* r = std::get_if<Ret>(&term)) {
         if (r->value) {
-            auto t = operand_type(*r->value);
-            if (!t) return std::unexpected(std::move(t.error()));
-            if (!return_type) return std::unexpected(mismatch(term, std::string(type_label::kVoid), text(*t)));
-            if (!same_type(*t, *return_type)) return std::unexpected(mismatch(term, text(*return_type), text(*t)));
+            auto t = KE_TRY(operand_type(*r->value));
+            if (!return_type) return std::unexpected(mismatch(term, std::string(type_label::kVoid), text(t)));
+            if (!same_type(t, *return_type)) return std::unexpected(mismatch(term, text(*return_type), text(t)));
             return {};
         }
         if (return_type) return std::unexpected(mismatch(term, text(*return_type), std::string(type_label::kVoid)));

@@ -6,13 +6,11 @@
 #include "keinstr/ir/error.hpp"
 #include "keinstr/ir/function.hpp"
 #include "keinstr/ir/module.hpp"
+#include "keinstr/utils/limits.hpp"
 
 namespace keinstr {
 
-inline constexpr std::size_t kMaxBasicBlocks = 65536;
-inline constexpr std::size_t kMaxBlockInstructions = 65536;
-inline constexpr std::size_t kMaxFunctionInstructions = 1000000;
-inline constexpr std::size_t kMaxParameters = 4096;
-inline constexpr std::size_t kMaxWildcardTypes = 256;
+// The size limits a function is verified against (kMaxBasicBlocks ...) are in
+// keinstr/utils/limits.hpp.
 
 }  // namespace keinstr

@@ -1,4 +1,5 @@
 #include "keinstr/storage/borsh_ir.hpp"
+#include "keinstr/utils/try.hpp"
 
 #include <algorithm>
 #include <array>
@@ -18,12 +19,6 @@ namespace keinstr {
 namespace {
 
 using Void = BorshResult<void>;
-
-#define KE_TRY(expr)                                                   \
-    do {                                                               \
-        if (auto ke_try_res_ = (expr); !ke_try_res_)                   \
-            return std::unexpected(std::move(ke_try_res_.error()));    \
-    } while (0)
 
 // Reads a value whose reader returns it (the primitive readers of BorshReader).
 template <class T>
@@ -148,21 +143,14 @@ constexpr std::size_t min_encoded_size() {
 // Reads one instruction onto the end of `out` (defined with the instruction readers).
 Void read_instruction_back(BorshReader& r, InstrList& out);
 
-// Most memory a list reserves up front on the word of its count, however much input
-// is at hand (a list larger than this grows as its elements arrive).
-constexpr std::size_t kMaxUpFrontListBytes = std::size_t{16} << 20;
-
 // A list. Room for the whole count is reserved when the bytes at hand could hold
 // that many elements; else for as many as they could hold (at least 4096 bytes'
 // worth), and the vector grows as further elements arrive. A forged count thus
 // never reserves more than the input present can fill, nor more than
-// kMaxUpFrontListBytes. Elements are read in place.
+// BorshReader::kMaxUpFrontListBytes (BorshReader::list_reserve). Elements are read in place.
 template <class T, class A>
 void reserve_for_count(const BorshReader& r, std::uint32_t count, std::vector<T, A>& out) {
-    constexpr std::size_t step = std::max<std::size_t>(1, BorshReader::kMaxListReserveBytes / sizeof(T));
-    constexpr std::size_t cap = std::max<std::size_t>(step, kMaxUpFrontListBytes / sizeof(T));
-    const std::size_t fits = std::min(cap, r.buffered() / min_encoded_size<T>());
-    out.reserve(std::min<std::size_t>(count, std::max(step, fits)));
+    out.reserve(r.list_reserve<T>(count, min_encoded_size<T>()));
 }
 
 template <class T, class A>

@@ -25,6 +25,7 @@
 #include "keinstr/types/registry.hpp"
 #include "keinstr/types/types.hpp"
 #include "keinstr/utils/borsh.hpp"
+#include "keinstr/utils/try.hpp"
 
 namespace keinstr {
 
@@ -118,9 +119,8 @@ BorshResult<std::unique_ptr<TypeRegistry>> read_type_registry(BorshReader& r);
 
 template <TableEnum E>
 BorshResult<void> borsh_read(BorshReader& r, E& out) {
-    auto t = r.tag(static_cast<std::uint8_t>(enum_count<E>));
-    if (!t) return std::unexpected(std::move(t.error()));
-    out = static_cast<E>(*t);
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(enum_count<E>)));
+    out = static_cast<E>(t);
     return {};
 }
 
@@ -128,7 +128,7 @@ BorshResult<void> borsh_read(BorshReader& r, E& out) {
 template <class T>
 BorshResult<T> borsh_read(BorshReader& r) {
     T value{};
-    if (auto res = borsh_read(r, value); !res) return std::unexpected(std::move(res.error()));
+    KE_TRY(borsh_read(r, value));
     return value;
 }
 
@@ -138,7 +138,7 @@ BorshResult<std::vector<std::uint8_t>> borsh_encode(const T& value) {
     std::vector<std::uint8_t> out;
     BorshWriter w(out);
     borsh_write(w, value);
-    if (auto s = w.status(); !s) return std::unexpected(std::move(s.error()));
+    KE_TRY(w.status());
     return out;
 }
 

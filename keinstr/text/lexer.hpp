@@ -19,6 +19,7 @@
 #include "keinstr/text/bulk_allocator.hpp"
 #include "keinstr/text/token.hpp"
 #include "keinstr/ir/error.hpp"
+#include "keinstr/utils/limits.hpp"
 
 namespace keinstr {
 
@@ -46,8 +47,8 @@ struct LexOutput {
     bool ok() const noexcept { return tokens.has_value() && errors.empty(); }
 };
 
-// The longest source the lexer accepts: offsets are kept in 32 bits.
-inline constexpr std::size_t kMaxSourceBytes = 0xFFFF'FFFFu;
+// The longest source the lexer accepts is kMaxSourceBytes (utils/limits.hpp): offsets
+// are kept in 32 bits.
 
 // Lexes the whole source. A source longer than `kMaxSourceBytes` gives no
 // tokens and one finding over its first byte.

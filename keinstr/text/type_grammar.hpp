@@ -17,10 +17,11 @@
 
 #include "keinstr/text/engine.hpp"
 #include "keinstr/types/types.hpp"
+#include "keinstr/utils/limits.hpp"
 
 namespace keinstr {
 
-inline constexpr std::uint16_t kMaxAggregateSize = 65535;
+// Array and vector sizes are bounded by kMaxAggregateSize (utils/limits.hpp).
 
 // The recursive type rule, without a label of its own (the element positions of
 // arrays and structs use it as it is: a failure at its start names "primary type",

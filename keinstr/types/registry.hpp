@@ -18,6 +18,7 @@
 #include "keinstr/types/types.hpp"
 #include "keinstr/utils/rwlock.hpp"
 #include "keinstr/utils/uuid.hpp"
+#include "keinstr/utils/limits.hpp"
 
 namespace keinstr {
 
@@ -36,9 +37,7 @@ struct UnresolvedTypes {
 // Hash function of the reverse index (replaceable for tests of collisions).
 using TypeHashFn = std::uint64_t (*)(const AnyType&);
 
-// Upper bound on the length of one type text: beyond it the text ends in "..." (only a
-// damaged registry whose aggregates share components exponentially gets there).
-inline constexpr std::size_t kMaxTypeTextBytes = std::size_t{4} << 20;
+// The length of one type text is bounded by kMaxTypeTextBytes (utils/limits.hpp).
 
 // A registered type with the registry's type map held in shared mode until the handle
 // is dropped. Drop it before interning on the same thread with other threads around

@@ -19,6 +19,7 @@
 #include <fmt/format.h>
 
 #include "keinstr/utils/enum_table.hpp"
+#include "keinstr/utils/limits.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 namespace keinstr {
@@ -48,7 +49,7 @@ std::string wildcard_name(std::uint16_t n);
 
 // Integer type of `num_bits` bits (valid widths 1..kMaxBits, checked by the lexer).
 struct IType {
-    static constexpr std::uint32_t kMaxBits = 8388607;
+    static constexpr std::uint32_t kMaxBits = kMaxIntBits;
     std::uint32_t num_bits = 0;
 
     constexpr auto operator<=>(const IType&) const = default;

@@ -1,130 +1,9 @@
 #include "keinstr/utils/borsh.hpp"
+#include "keinstr/utils/try.hpp"
 
 #include <limits>
 
 namespace keinstr {
-
-// ---------------------------------------------------------------------------------------
-// Errors
-
-std::string_view io_error_kind_text(IoErrorKind kind) noexcept {
-    const std::string_view text = word(kind);
-    return text.empty() ? "other error" : text;
-}
-
-std::string IoError::to_string() const {
-    if (message_) return *message_;
-    return std::string(io_error_kind_text(kind_));
-}
-
-IoError IoError::unexpected_length() {
-    return IoError(IoErrorKind::InvalidData, "Unexpected length of input");
-}
-
-IoError IoError::invalid_variant_tag(std::uint8_t tag) {
-    return IoError(IoErrorKind::InvalidData, fmt::format("Unexpected variant tag: {}", tag));
-}
-
-IoError IoError::invalid_bool(std::uint8_t byte) {
-    return IoError(IoErrorKind::InvalidData, fmt::format("Invalid bool representation: {}", byte));
-}
-
-IoError IoError::invalid_option(std::uint8_t byte) {
-    return IoError(IoErrorKind::InvalidData,
-                   fmt::format("Invalid Option representation: {}. The first byte must be 0 or 1", byte));
-}
-
-// ---------------------------------------------------------------------------------------
-// UTF-8
-
-std::string Utf8Error::to_string() const {
-    if (error_len) return fmt::format("invalid utf-8 sequence of {} bytes from index {}", *error_len, valid_up_to);
-    return fmt::format("incomplete utf-8 byte sequence from index {}", valid_up_to);
-}
-
-namespace {
-
-// Width of the sequence a lead byte starts; 0 for bytes that cannot start one.
-constexpr int utf8_width(std::uint8_t b) noexcept {
-    if (b < 0x80) return 1;
-    if (b < 0xC2) return 0;
-    if (b < 0xE0) return 2;
-    if (b < 0xF0) return 3;
-    if (b < 0xF5) return 4;
-    return 0;
-}
-
-constexpr bool is_cont(std::uint8_t b) noexcept { return (b & 0xC0) == 0x80; }
-
-}  // namespace
-
-std::optional<Utf8Error> check_utf8(std::span<const std::uint8_t> v) noexcept {
-    const std::size_t len = v.size();
-    std::size_t i = 0;
-    while (i < len) {
-        // ASCII run, a word at a time.
-        while (i + 8 <= len) {
-            std::uint64_t w;
-            std::memcpy(&w, v.data() + i, 8);
-            if (w & 0x8080808080808080ULL) break;
-            i += 8;
-        }
-        if (i >= len) break;
-        const std::uint8_t first = v[i];
-        if (first < 0x80) {
-            ++i;
-            continue;
-        }
-        const std::size_t start = i;
-        const auto fail = [&](std::optional<std::uint8_t> n) { return Utf8Error{start, n}; };
-        // The byte after the current one, or none at the end of the input.
-        const auto next = [&]() -> std::optional<std::uint8_t> {
-            ++i;
-            if (i >= len) return std::nullopt;
-            return v[i];
-        };
-        switch (utf8_width(first)) {
-            case 2: {
-                auto b = next();
-                if (!b) return fail(std::nullopt);
-                if (!is_cont(*b)) return fail(1);
-                break;
-            }
-            case 3: {
-                auto b = next();
-                if (!b) return fail(std::nullopt);
-                const bool ok = (first == 0xE0 && *b >= 0xA0 && *b <= 0xBF) ||
-                                (first >= 0xE1 && first <= 0xEC && is_cont(*b)) ||
-                                (first == 0xED && *b >= 0x80 && *b <= 0x9F) ||
-                                (first >= 0xEE && first <= 0xEF && is_cont(*b));
-                if (!ok) return fail(1);
-                b = next();
-                if (!b) return fail(std::nullopt);
-                if (!is_cont(*b)) return fail(2);
-                break;
-            }
-            case 4: {
-                auto b = next();
-                if (!b) return fail(std::nullopt);
-                const bool ok = (first == 0xF0 && *b >= 0x90 && *b <= 0xBF) ||
-                                (first >= 0xF1 && first <= 0xF3 && is_cont(*b)) ||
-                                (first == 0xF4 && *b >= 0x80 && *b <= 0x8F);
-                if (!ok) return fail(1);
-                b = next();
-                if (!b) return fail(std::nullopt);
-                if (!is_cont(*b)) return fail(2);
-                b = next();
-                if (!b) return fail(std::nullopt);
-                if (!is_cont(*b)) return fail(3);
-                break;
-            }
-            default:
-                return fail(1);
-        }
-        ++i;
-    }
-    return std::nullopt;
-}
 
 // ---------------------------------------------------------------------------------------
 // Big integers
@@ -311,9 +190,8 @@ BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n)
                 base_ += got;
                 continue;
             }
-            auto more = refill();
-            if (!more) return std::unexpected(std::move(more.error()));
-            if (!*more) return std::unexpected(BorshError::unexpected_length());
+            auto more = KE_TRY(refill());
+            if (!more) return std::unexpected(BorshError::unexpected_length());
         }
         const std::size_t take = std::min(n, static_cast<std::size_t>(end_ - cur_));
         std::memcpy(dst, cur_, take);
@@ -325,10 +203,9 @@ BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n)
 }
 
 BorshResult<bool> BorshReader::boolean_slow() {
-    auto b = u8();
-    if (!b) return std::unexpected(std::move(b.error()));
-    if (*b > 1) return std::unexpected(BorshError::invalid_bool(*b));
-    return *b == 1;
+    auto b = KE_TRY(u8());
+    if (b > 1) return std::unexpected(BorshError::invalid_bool(b));
+    return b == 1;
 }
 
 BorshResult<std::uint8_t> BorshReader::tag_slow(std::uint8_t variant_count) {
@@ -339,32 +216,29 @@ BorshResult<std::uint8_t> BorshReader::tag_slow(std::uint8_t variant_count) {
 }
 
 BorshResult<std::string> BorshReader::string() {
-    auto n = u32();
-    if (!n) return std::unexpected(std::move(n.error()));
+    auto n = KE_TRY(u32());
     std::string s;
-    if (auto r = read_bytes_into(s, *n); !r) return std::unexpected(std::move(r.error()));
+    KE_TRY(read_bytes_into(s, n));
     if (auto bad = check_utf8(std::string_view(s))) return std::unexpected(BorshError(IoErrorKind::InvalidData, bad->to_string()));
     return s;
 }
 
 BorshResult<std::vector<std::uint8_t>> BorshReader::bytes() {
-    auto n = u32();
-    if (!n) return std::unexpected(std::move(n.error()));
+    auto n = KE_TRY(u32());
     std::vector<std::uint8_t> v;
-    if (auto r = read_bytes_into(v, *n); !r) return std::unexpected(std::move(r.error()));
+    KE_TRY(read_bytes_into(v, n));
     return v;
 }
 
 BorshResult<BigInt> BorshReader::bigint() {
-    auto n = u32();
-    if (!n) return std::unexpected(std::move(n.error()));
-    if (*n <= 16) {
+    auto n = KE_TRY(u32());
+    if (n <= 16) {
         std::uint8_t b[16];
-        if (auto r = read_exact(std::span(b, *n)); !r) return std::unexpected(std::move(r.error()));
-        return bigint_from_signed_bytes_le(std::span<const std::uint8_t>(b, *n));
+        KE_TRY(read_exact(std::span(b, n)));
+        return bigint_from_signed_bytes_le(std::span<const std::uint8_t>(b, n));
     }
     std::vector<std::uint8_t> v;
-    if (auto r = read_bytes_into(v, *n); !r) return std::unexpected(std::move(r.error()));
+    KE_TRY(read_bytes_into(v, n));
     return bigint_from_signed_bytes_le(v);
 }
 

@@ -31,7 +31,10 @@
 #include <fmt/format.h>
 
 #include "keinstr/utils/bigint.hpp"
-#include "keinstr/utils/enum_table.hpp"
+#include "keinstr/utils/io_error.hpp"
+#include "keinstr/utils/limits.hpp"
+#include "keinstr/utils/try.hpp"
+#include "keinstr/utils/utf8.hpp"
 #include "keinstr/utils/uuid.hpp"
 
 // The per-value fast paths of the writer and reader: a bounds check and a copy, which
@@ -40,69 +43,11 @@
 
 namespace keinstr {
 
-// ---------------------------------------------------------------------------------------
-// I/O errors
-
-// value / debug name, text shown when an error carries no message
-#define KE_IO_ERROR_KIND_TABLE(X)                 \
-    X(InvalidData, "invalid data")                \
-    X(UnexpectedEof, "unexpected end of file")    \
-    X(WriteZero, "write zero")                    \
-    X(OutOfMemory, "out of memory")               \
-    X(Other, "other error")
-KE_DEFINE_TABLE_ENUM(IoErrorKind, io_error_kind, KE_IO_ERROR_KIND_TABLE)
-
-std::string_view io_error_kind_text(IoErrorKind kind) noexcept;
-
-// An I/O error: a kind and an optional message. It displays as its message, or, without
-// one, as the text of its kind ("invalid data").
-class IoError {
-public:
-    explicit IoError(IoErrorKind kind) noexcept : kind_(kind) {}
-    IoError(IoErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
-
-    IoErrorKind kind() const noexcept { return kind_; }
-    const std::optional<std::string>& message() const noexcept { return message_; }
-    std::string to_string() const;
-
-    bool operator==(const IoError&) const = default;
-
-    // The malformed-input errors of the format, all of kind InvalidData.
-    static IoError unexpected_length();                 // "Unexpected length of input"
-    static IoError invalid_variant_tag(std::uint8_t tag);
-    static IoError invalid_bool(std::uint8_t byte);
-    static IoError invalid_option(std::uint8_t byte);
-    static IoError invalid_data() { return IoError(IoErrorKind::InvalidData); }
-
-private:
-    IoErrorKind kind_;
-    std::optional<std::string> message_;
-};
-
+// The reader and writer fail with I/O errors (io_error.hpp).
 using BorshError = IoError;
 
 template <class T>
 using BorshResult = std::expected<T, BorshError>;
-
-// ---------------------------------------------------------------------------------------
-// UTF-8 validation with the positions a failure is reported with.
-
-struct Utf8Error {
-    std::size_t valid_up_to = 0;              // bytes of valid text before the failure
-    std::optional<std::uint8_t> error_len;    // length of the invalid sequence; none when
-                                              // the input ends inside a sequence
-    // "invalid utf-8 sequence of {} bytes from index {}" or
-    // "incomplete utf-8 byte sequence from index {}"
-    std::string to_string() const;
-    bool operator==(const Utf8Error&) const = default;
-};
-
-// Checks that `bytes` is well-formed UTF-8 (no surrogates, no overlong forms, nothing
-// above U+10FFFF); returns the first failure.
-std::optional<Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) noexcept;
-inline std::optional<Utf8Error> check_utf8(std::string_view text) noexcept {
-    return check_utf8(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
 
 // ---------------------------------------------------------------------------------------
 // Big integers: shortest two's complement, least significant byte first; zero is 00.
@@ -302,9 +247,10 @@ class BorshReader {
 public:
     static constexpr std::size_t kSourceBufferSize = 64 * 1024;
     // Room reserved ahead of arriving data: bytes of a string or big integer, and bytes'
-    // worth of list elements.
-    static constexpr std::size_t kMaxBytesReserve = 1024 * 1024;
-    static constexpr std::size_t kMaxListReserveBytes = 4096;
+    // worth of list elements (see list_reserve).
+    static constexpr std::size_t kMaxBytesReserve = keinstr::kMaxBytesReserve;
+    static constexpr std::size_t kMaxListReserveBytes = keinstr::kMaxListReserveBytes;
+    static constexpr std::size_t kMaxUpFrontListBytes = keinstr::kMaxUpFrontListBytes;
 
     explicit BorshReader(std::span<const std::uint8_t> data) noexcept
         : cur_(data.data()), end_(data.data() + data.size()), origin_(data.data()) {}
@@ -336,10 +282,7 @@ public:
     }
     KEINSTR_BORSH_HOT BorshResult<std::array<std::uint8_t, 16>> fixed16() { return get_le<std::array<std::uint8_t, 16>>(); }
     KEINSTR_BORSH_HOT BorshResult<Uuid> uuid() {
-        auto b = fixed16();
-        if (!b) [[unlikely]]
-            return std::unexpected(std::move(b.error()));
-        return Uuid{*b};
+        return Uuid{KE_TRY(fixed16())};
     }
     // A u32 count or length.
     KEINSTR_BORSH_HOT BorshResult<std::uint32_t> length() { return u32(); }
@@ -362,9 +305,7 @@ public:
                 return {};
             }
         }
-        auto v = bigint();
-        if (!v) return std::unexpected(std::move(v.error()));
-        out = std::move(*v);
+        out = KE_TRY(bigint());
         return {};
     }
 
@@ -388,8 +329,9 @@ public:
     template <class F>
     auto option(F&& read_value) -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
 
-    // u32 count, then read_elem(reader) -> BorshResult<T> per element. Reserves at most
-    // kMaxListReserveBytes worth of elements up front; grows as elements arrive.
+    // u32 count, then read_elem(reader) -> BorshResult<T> per element. Reserves up front
+    // by list_reserve (each element taken to need at least a byte); grows as elements
+    // arrive.
     template <class F>
     auto list(F&& read_elem) -> BorshResult<std::vector<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
 
@@ -416,6 +358,21 @@ public:
     std::span<const std::uint8_t> in_hand() const noexcept { return {cur_, static_cast<std::size_t>(end_ - cur_)}; }
     void consume(std::size_t used) noexcept { cur_ += used; }
 
+    // The one reservation policy for a list of `count` elements of T read from untrusted
+    // input, each taking at least `min_encoded` (> 0) bytes: room for the whole count when
+    // the bytes in hand could hold that many; else for as many as they could hold, at
+    // least kMaxListReserveBytes' worth (the vector grows as further elements arrive).
+    // A forged count thus never reserves more than the input present can fill, nor more
+    // than kMaxUpFrontListBytes. Reserving the whole count when it is plausible spares
+    // the regrowth of the large lists of a module (instructions, blocks).
+    template <class T>
+    std::size_t list_reserve(std::uint32_t count, std::size_t min_encoded) const noexcept {
+        constexpr std::size_t step = std::max<std::size_t>(1, kMaxListReserveBytes / sizeof(T));
+        constexpr std::size_t cap = std::max<std::size_t>(step, kMaxUpFrontListBytes / sizeof(T));
+        const std::size_t fits = std::min(cap, buffered() / min_encoded);
+        return std::min<std::size_t>(count, std::max(step, fits));
+    }
+
     // Bytes consumed by reads so far.
     std::uint64_t position() const noexcept { return base_ + static_cast<std::uint64_t>(cur_ - origin_); }
 
@@ -441,8 +398,7 @@ private:
     template <class T>
     [[gnu::noinline]] BorshResult<T> get_slow() {
         T v;
-        if (auto r = read_exact_slow(reinterpret_cast<std::uint8_t*>(&v), sizeof(T)); !r)
-            return std::unexpected(std::move(r.error()));
+        KE_TRY(read_exact_slow(reinterpret_cast<std::uint8_t*>(&v), sizeof(T)));
         if constexpr (std::is_integral_v<T> && std::endian::native != std::endian::little) v = std::byteswap(v);
         return v;
     }
@@ -492,28 +448,22 @@ template <class F>
 auto BorshReader::option(F&& read_value)
     -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>> {
     using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
-    auto marker = u8();
-    if (!marker) return std::unexpected(std::move(marker.error()));
-    if (*marker == 0) return std::optional<T>();
-    if (*marker != 1) return std::unexpected(BorshError::invalid_option(*marker));
-    auto v = std::invoke(read_value, *this);
-    if (!v) return std::unexpected(std::move(v.error()));
-    return std::optional<T>(std::move(*v));
+    auto marker = KE_TRY(u8());
+    if (marker == 0) return std::optional<T>();
+    if (marker != 1) return std::unexpected(BorshError::invalid_option(marker));
+    return std::optional<T>(KE_TRY(std::invoke(read_value, *this)));
 }
 
 template <class F>
 auto BorshReader::list(F&& read_elem)
     -> BorshResult<std::vector<typename std::invoke_result_t<F&, BorshReader&>::value_type>> {
     using T = typename std::invoke_result_t<F&, BorshReader&>::value_type;
-    auto count = u32();
-    if (!count) return std::unexpected(std::move(count.error()));
+    auto count = KE_TRY(u32());
     std::vector<T> out;
-    constexpr std::size_t step = std::max<std::size_t>(1, kMaxListReserveBytes / sizeof(T));
-    out.reserve(std::min<std::size_t>(*count, step));
-    for (std::uint32_t i = 0; i < *count; ++i) {
-        auto v = std::invoke(read_elem, *this);
-        if (!v) return std::unexpected(std::move(v.error()));
-        out.push_back(std::move(*v));
+    out.reserve(list_reserve<T>(count, 1));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto v = KE_TRY(std::invoke(read_elem, *this));
+        out.push_back(std::move(v));
     }
     return out;
 }
@@ -562,10 +512,3 @@ auto BorshReader::set(F&& read_elem) {
 }
 
 }  // namespace keinstr
-
-template <>
-struct fmt::formatter<keinstr::IoError> : fmt::formatter<std::string_view> {
-    auto format(const keinstr::IoError& e, fmt::format_context& ctx) const {
-        return fmt::formatter<std::string_view>::format(e.to_string(), ctx);
-    }
-};

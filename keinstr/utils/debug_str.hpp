@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "keinstr/utils/utf8.hpp"
+
 namespace keinstr {
 
 // Debug form of a UTF-8 string: in double quotes; escapes \" \\ \t \r \n \0, and
@@ -17,12 +19,5 @@ std::string debug_char(char32_t c);
 
 // Escapes one character as inside debug_str (without quotes).
 void write_escaped_char(std::string& out, char32_t c, bool in_string);
-
-// Appends the UTF-8 encoding of `c` (surrogates and values above U+10FFFF as U+FFFD).
-void append_utf8(std::string& out, char32_t c);
-
-// Decodes one UTF-8 character starting at text[pos]; advances pos. Invalid or
-// truncated sequences yield U+FFFD and advance by the maximal invalid prefix (at least 1).
-char32_t decode_utf8(std::string_view text, std::size_t& pos);
 
 }  // namespace keinstr

@@ -273,7 +273,7 @@ TEST_F(InstanceTest, PluginLifecycleOrder) {
 TEST_F(InstanceTest, UnknownNameTearsDownWhatWasBuilt) {
     auto created = create_instance(make_info({"high", "low", "nope"}));
     ASSERT_FALSE(created);
-    EXPECT_EQ(created.error().to_string(), "Plugin with name 'nope' not found");
+    EXPECT_EQ(created.error().message(), "Plugin with name 'nope' not found");
     EXPECT_EQ(g_journal, (std::vector<std::string>{"factory:high", "factory:low", "teardown:high", "destroy:high",
                                                    "teardown:low", "destroy:low"}));
 }
@@ -281,7 +281,7 @@ TEST_F(InstanceTest, UnknownNameTearsDownWhatWasBuilt) {
 TEST_F(InstanceTest, FactoryErrorIsPassedOnUnchanged) {
     auto created = create_instance(make_info({"low", "fail_factory", "high"}));
     ASSERT_FALSE(created);
-    EXPECT_EQ(created.error().to_string(), "Failed to find thing with key 'k'");
+    EXPECT_EQ(created.error().message(), "Failed to find thing with key 'k'");
     EXPECT_EQ(g_journal,
               (std::vector<std::string>{"factory:low", "factory:fail_factory", "teardown:low", "destroy:low"}));
 }
@@ -292,7 +292,7 @@ TEST_F(InstanceTest, InitializeFailureTearsEveryPluginDown) {
     info.ext.items.push_back(capture_settings(capture, LogLevelEXT::Trace));
     auto created = create_instance(std::move(info));
     ASSERT_FALSE(created);
-    EXPECT_EQ(created.error().to_string(), "An unknown error occurred: init failed");
+    EXPECT_EQ(created.error().message(), "An unknown error occurred: init failed");
     // The logger (0x20...) was initialised before fail_init (0x80...): the
     // teardown line goes through its hook; high (0xF0...) was never
     // initialised but is torn down all the same.

@@ -136,7 +136,7 @@ TEST_F(LoadTest, AddModuleFailures) {
                                         "Type check failed for function '" + bad_label + "': " + ir->error.message()}));
     ASSERT_EQ(capture.records.size(), 4u);
     EXPECT_EQ(capture.records.back().level, LogLevelEXT::Error);
-    EXPECT_EQ(failed.error().to_string(), ir->error.message());
+    EXPECT_EQ(failed.error().message(), ir->error.message());
 
     // No key was consumed by either failure.
     auto key = InstanceContext::add_module(instance, keinstr::Module());
@@ -146,7 +146,7 @@ TEST_F(LoadTest, AddModuleFailures) {
 
 TEST_F(LoadTest, LoadLogsMergesAndAdds) {
     auto key = load_module(instance, storage);
-    ASSERT_TRUE(key) << key.error().to_string();
+    ASSERT_TRUE(key) << key.error().message();
     const auto messages = capture.messages();
     ASSERT_GE(messages.size(), 5u);
     EXPECT_EQ(messages[0], fmt::format("Deserializing compiled module storage ({} bytes)", storage.size()));
@@ -202,7 +202,7 @@ TEST_F(LoadTest, EmptyStorageAndCrossInstanceLoads) {
 TEST_F(LoadTest, InvalidStorageLeavesTheInstanceUnchanged) {
     auto key = load_module(instance, Bytes{1, 2, 3});
     ASSERT_FALSE(key);
-    EXPECT_EQ(key.error().to_string(),
+    EXPECT_EQ(key.error().message(),
               "An unknown error occurred: Failed to read compiled module storage header: failed to fill whole buffer");
     EXPECT_EQ(capture.messages().size(), 2u);
     EXPECT_EQ(instance->type_registry.len(), 0u);
@@ -246,7 +246,7 @@ TEST_F(LoadTest, UnmergeableRegistryFailsInsteadOfHanging) {
     ASSERT_FALSE(key);
     const std::string text =
         "Failed to merge type registry: 1 type(s) refer to types the stored registry does not hold";
-    EXPECT_EQ(key.error().to_string(), "An unknown error occurred: " + text);
+    EXPECT_EQ(key.error().message(), "An unknown error occurred: " + text);
     ASSERT_FALSE(capture.records.empty());
     EXPECT_EQ(capture.messages().back(), text);
     EXPECT_EQ(capture.records.back().level, LogLevelEXT::Error);
@@ -337,8 +337,8 @@ TEST_F(LoadTest, HugeNumbersKeepTheirTextsInMessages) {
     auto mismatch = [](std::string_view literal) {
         return fmt::format("define i32 f(%x: i32) {{\ne:\n  %y: i32 = iadd.wrap %x, i8 {}\n  ret %y\n}}\n", literal);
     };
-    EXPECT_EQ(failure(mismatch(decimal)).to_string(),
-              replaced(failure(mismatch("1234567")).to_string(), "i8 1234567", "i8 " + decimal));
+    EXPECT_EQ(failure(mismatch(decimal)).message(),
+              replaced(failure(mismatch("1234567")).message(), "i8 1234567", "i8 " + decimal));
 
     // The parse fails after the number; the token texts are made when read.
     auto beside = [](std::string_view digits) {
@@ -347,7 +347,7 @@ TEST_F(LoadTest, HugeNumbersKeepTheirTextsInMessages) {
     };
     const std::string small_hex = std::string(hex.size() - 1, '0') + "1";
     const KeError parse = failure(beside(hex));
-    EXPECT_EQ(parse.to_string(), failure(beside(small_hex)).to_string());
+    EXPECT_EQ(parse.message(), failure(beside(small_hex)).message());
     const auto* ir = parse.get_if<KeError::Ir>();
     ASSERT_NE(ir, nullptr);
     const auto* pe = ir->error.get_if<keinstr::Error::ParserErrors>();
@@ -361,8 +361,8 @@ TEST_F(LoadTest, HugeNumbersKeepTheirTextsInMessages) {
         return fmt::format("define void f(%p: [0x{} x i8]) {{\ne:\n  ret void\n}}\n", digits);
     };
     const std::string small_size = std::string(hex.size() - 5, '0') + "10000";
-    EXPECT_EQ(failure(array(hex)).to_string(),
-              replaced(failure(array(small_size)).to_string(), "got 65536", "got " + decimal));
+    EXPECT_EQ(failure(array(hex)).message(),
+              replaced(failure(array(small_size)).message(), "got 65536", "got " + decimal));
 
     // Stored i8 constant returned as i32: loading fails on the type check.
     auto load_failure = [&](const keinstr::BigInt& value) {
@@ -375,7 +375,7 @@ TEST_F(LoadTest, HugeNumbersKeepTheirTextsInMessages) {
         EXPECT_TRUE(bytes);
         auto loaded = load_module(instance, bytes ? *bytes : Bytes{});
         EXPECT_FALSE(loaded);
-        return loaded ? std::string() : loaded.error().to_string();
+        return loaded ? std::string() : loaded.error().message();
     };
     EXPECT_EQ(load_failure(-big),
               replaced(load_failure(-1234567), "i8 -1234567", "i8 -" + decimal));

@@ -47,7 +47,7 @@ protected:
         ASSERT_FALSE(decoded);
         const std::string text = std::string(kHeaderText) + reason;
         ASSERT_NE(decoded.error().get_if<KeError::Unknown>(), nullptr);
-        EXPECT_EQ(decoded.error().to_string(), "An unknown error occurred: " + text);
+        EXPECT_EQ(decoded.error().message(), "An unknown error occurred: " + text);
         ASSERT_EQ(capture.records.size(), 2u);
         EXPECT_EQ(capture.records[0].message, fmt::format("Deserializing compiled module storage ({} bytes)",
                                                           data.size()));
@@ -109,7 +109,7 @@ TEST_F(StorageTest, EncodeFailureIsReportedAndLogged) {
     auto bytes = broken.encode(*instance);
     ASSERT_FALSE(bytes);
     const std::string text = "Failed to serialize compiled module storage header: invalid data";
-    EXPECT_EQ(bytes.error().to_string(), "An unknown error occurred: " + text);
+    EXPECT_EQ(bytes.error().message(), "An unknown error occurred: " + text);
     ASSERT_EQ(capture.records.size(), 2u);
     EXPECT_EQ(capture.records[1].message, text);
     EXPECT_EQ(capture.records[1].level, LogLevelEXT::Error);
@@ -155,10 +155,10 @@ TEST_F(StorageTest, HeaderFailures) {
             // The parser's own message follows; only the prefix is ours.
             auto decoded = CompiledModuleStorage::decode(*instance, c.data);
             ASSERT_FALSE(decoded);
-            EXPECT_TRUE(decoded.error().to_string().starts_with(
+            EXPECT_TRUE(decoded.error().message().starts_with(
                 "An unknown error occurred: Failed to read compiled module storage header: Invalid version "
                 "requirement format: "))
-                << decoded.error().to_string();
+                << decoded.error().message();
             continue;
         }
         expect_decode_failure(c.data, c.reason);
@@ -172,7 +172,7 @@ TEST_F(StorageTest, BroaderRequirementsAreAccepted) {
                                  "0.1.*"}) {
         SCOPED_TRACE(req);
         auto decoded = CompiledModuleStorage::decode(*instance, test::concat(test::storage_header(req), frame));
-        ASSERT_TRUE(decoded) << decoded.error().to_string();
+        ASSERT_TRUE(decoded) << decoded.error().message();
         EXPECT_EQ(decoded->module.functions.size(), 3u);
     }
 }
@@ -216,7 +216,7 @@ TEST_F(StorageTest, EveryTruncationFails) {
     for (std::size_t n = 0; n < valid.size(); ++n) {
         auto decoded = CompiledModuleStorage::decode(*instance, std::span(valid.data(), n));
         ASSERT_FALSE(decoded) << n;
-        EXPECT_TRUE(decoded.error().to_string().starts_with("An unknown error occurred: " + std::string(kHeaderText)));
+        EXPECT_TRUE(decoded.error().message().starts_with("An unknown error occurred: " + std::string(kHeaderText)));
     }
 }
 
@@ -230,7 +230,7 @@ TEST_F(StorageTest, BytesAfterThePayloadAreIgnored) {
     const Bytes second_frame = test::concat(valid, valid);
     for (const Bytes* data : {&inside, &after, &second_frame}) {
         auto decoded = CompiledModuleStorage::decode(*instance, *data);
-        ASSERT_TRUE(decoded) << decoded.error().to_string();
+        ASSERT_TRUE(decoded) << decoded.error().message();
         EXPECT_EQ(decoded->source_names, (std::vector<std::string>{"a.kir", "b.kir"}));
         EXPECT_EQ(decoded->module.functions.size(), 3u);
     }
@@ -271,7 +271,7 @@ TEST_F(StorageTest, WindowsUpToTheDecodersDefaultLimit) {
     ASSERT_EQ(ZSTD_getFrameHeader(&fh, frame.data(), frame.size()), 0u);
     EXPECT_EQ(fh.windowSize, std::uint64_t{1} << 24);
     auto decoded = CompiledModuleStorage::decode(*instance, test::concat(header, frame));
-    ASSERT_TRUE(decoded) << decoded.error().to_string();
+    ASSERT_TRUE(decoded) << decoded.error().message();
     auto expected = CompiledModuleStorage::decode(*instance, valid);
     EXPECT_EQ(decoded->module, expected->module);
     EXPECT_EQ(types_of(*decoded->type_registry), types_of(*expected->type_registry));
@@ -336,7 +336,7 @@ TEST_F(StorageTest, LegacyFramesLoadLikeTheCurrentOne) {
             SCOPED_TRACE(fmt::format("zstd 0.{}, blocks of {} bytes", version, c.block));
             auto decoded =
                 CompiledModuleStorage::decode(*instance, test::concat(header, legacy_frame(version, payload, c.block)));
-            ASSERT_TRUE(decoded) << decoded.error().to_string();
+            ASSERT_TRUE(decoded) << decoded.error().message();
             EXPECT_EQ(decoded->source_names, expected->source_names);
             EXPECT_EQ(decoded->module, expected->module);
             EXPECT_EQ(types_of(*decoded->type_registry), types_of(*expected->type_registry));
@@ -437,15 +437,15 @@ TEST_F(StorageTest, CorruptFramesFailWithTheDecodersMessage) {
             auto decoded = CompiledModuleStorage::decode(*instance, test::concat(header, frame));
             auto sound = CompiledModuleStorage::decode(*instance, test::concat(header, raw_frame(steps.output)));
             if (decoded) {
-                ASSERT_TRUE(sound) << sound.error().to_string();
+                ASSERT_TRUE(sound) << sound.error().message();
                 EXPECT_EQ(decoded->source_names, sound->source_names);
                 EXPECT_EQ(decoded->module, sound->module);
                 continue;
             }
-            const std::string got = decoded.error().to_string();
+            const std::string got = decoded.error().message();
             ASSERT_TRUE(got.starts_with(prefix)) << got;
             const std::string reason = got.substr(prefix.size());
-            const std::string sound_reason = sound ? "" : sound.error().to_string().substr(prefix.size());
+            const std::string sound_reason = sound ? "" : sound.error().message().substr(prefix.size());
             // A frame that declares its content size is also cut off at it, and
             // counts are checked against it before anything is read for them.
             const bool declared = ZSTD_getFrameContentSize(frame.data(), frame.size()) < ZSTD_CONTENTSIZE_ERROR;

@@ -33,7 +33,7 @@ TEST(KeError, DisplayTextsAndVariantOrder) {
         {KeError::PluginNotFound{"a'\"\n"}, "Plugin with name 'a'\"\n' not found", 3},
     };
     for (const DisplayCase& c : cases) {
-        EXPECT_EQ(c.error.to_string(), c.text);
+        EXPECT_EQ(c.error.message(), c.text);
         EXPECT_EQ(fmt::format("{}", c.error), c.text);
         EXPECT_EQ(c.error.index(), c.index) << c.text;
     }
@@ -47,7 +47,7 @@ TEST(KeError, IrDisplaysTheWrappedErrorUnchanged) {
     };
     for (const keinstr::Error& ir : errors) {
         const KeError wrapped(KeError::Ir{ir});
-        EXPECT_EQ(wrapped.to_string(), ir.message());
+        EXPECT_EQ(wrapped.message(), ir.message());
         EXPECT_EQ(wrapped.index(), 5u);
         ASSERT_NE(wrapped.get_if<KeError::Ir>(), nullptr);
         EXPECT_EQ(wrapped.get_if<KeError::Ir>()->error, ir);
