@@ -5,8 +5,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
-#include <stdexcept>
 #include <utility>
 
 #include <fmt/format.h>
@@ -14,6 +12,7 @@
 #include "keinstr/text/byte_scan.hpp"
 #include "keinstr/text/expected.hpp"
 #include "keinstr/text/numeral.hpp"
+#include "keinstr/text/word_table.hpp"
 #include "keinstr/utils/debug_str.hpp"
 #include "keinstr/utils/unicode_tables.hpp"
 
@@ -89,189 +88,6 @@ constexpr std::array<TokenDiscriminants, 256> make_punct_kinds() {
     return t;
 }
 constexpr std::array<TokenDiscriminants, 256> kPunctKinds = make_punct_kinds();
-
-// --- word classification table -----------------------------------------------------
-
-enum class WordKind : std::uint8_t {
-    Import,
-    Void,
-    Visibility,
-    CallingConvention,
-    InstrOp,
-    TerminatorOp,
-    FType,
-    Ordering,
-    IntegerType,
-};
-
-// A word as the table compares it: its bytes in three 8-byte parts, zero past
-// the word's end. No word holds a zero byte, so the parts alone tell two words
-// of up to 24 bytes apart, whatever their lengths.
-struct WordKey {
-    std::uint64_t part[3] = {0, 0, 0};
-};
-
-struct alignas(64) WordEntry {
-    std::uint64_t part[3] = {0, 0, 0};  // all zero: the empty entry, which no word's key equals
-    WordKind kind{};
-    std::uint8_t value = 0;  // the enumeration value, or the integer type's width
-    // The token of the word written alone: without variants, and without a
-    // "!" that is not part of the word. An `InstrOp` token still needs its
-    // (empty) variant list.
-    Token plain;
-};
-
-// The first `k` bytes of x (k <= 8), zero above them.
-[[gnu::always_inline]] inline std::uint64_t low_bytes(std::uint64_t x, std::size_t k) noexcept {
-    return k >= 8 ? x : x & ((std::uint64_t{1} << (8 * k)) - 1);
-}
-
-// The words of fixed spelling and meaning: the reserved words, and the usual
-// integer types (which mean the same as any other "i" and digits, without the
-// digits' conversion). Words that are longer than every such word are never
-// looked up.
-//
-// A word is found with one probe: its slot in `index_` is a hash whose
-// multipliers were chosen, when the table was built, so that no two of the
-// table's words share a slot. A word outside the table lands on some slot and
-// fails the comparison with the entry there (or with the empty entry).
-class WordTable {
-public:
-    static constexpr std::size_t kMaxLen = 24;
-
-    WordTable() {
-        add("import", WordKind::Import, 0);
-        add("void", WordKind::Void, 0);
-        for (Visibility v : enum_values<Visibility>) add(word(v), WordKind::Visibility, enum_index(v));
-        for (std::size_t i = 0; i < kNamedCallingConventionCount; ++i)
-            add(kCallingConventionTexts[i], WordKind::CallingConvention, i);
-        for (KeInstrOp op : enum_values<KeInstrOp>) add(word(op), WordKind::InstrOp, enum_index(op));
-        for (KeTerminatorOp op : enum_values<KeTerminatorOp>) add(word(op), WordKind::TerminatorOp, enum_index(op));
-        for (std::size_t i = 0; i < kFTypeCount; ++i) {
-            auto f = static_cast<FType>(i);
-            add(ftype_text(f), WordKind::FType, i);
-        }
-        for (MemoryOrdering o : enum_values<MemoryOrdering>) add(word(o), WordKind::Ordering, enum_index(o));
-        // Last: a reserved word of the same spelling would be classified first.
-        for (std::uint32_t bits : {1, 8, 16, 32, 64, 128}) add(fmt::format("i{}", bits), WordKind::IntegerType, bits);
-        choose_multipliers();
-    }
-
-    // The key of the `len` bytes at p (0 < len <= kMaxLen), of which `available`
-    // may be read.
-    [[gnu::always_inline]] static WordKey key(const char* p, std::size_t len, std::size_t available) noexcept {
-        WordKey k;
-        if (available >= 8) {
-            k.part[0] = low_bytes(load8(p), len);
-        } else {
-            k.part[0] = load_upto8(p, len, p + available);
-        }
-        if (len > 8) {
-            k.part[1] = load_upto8(p + 8, len - 8, p + available);
-            if (len > 16) k.part[2] = load_upto8(p + 16, len - 16, p + available);
-        }
-        return k;
-    }
-
-    // The key of a word of fewer than 16 bytes: its bytes as `Block16::prefix` gives them.
-    [[gnu::always_inline]] static WordKey short_key(const std::array<std::uint64_t, 2>& prefix) noexcept {
-        WordKey k;
-        k.part[0] = prefix[0];
-        k.part[1] = prefix[1];
-        return k;
-    }
-
-    // The entry of the word, or null.
-    [[gnu::always_inline]] const WordEntry* find(const WordKey& k) const noexcept {
-        const WordEntry& e = entries_[index_[slot(k, mult_)]];
-        const bool same =
-            ((e.part[0] ^ k.part[0]) | (e.part[1] ^ k.part[1]) | (e.part[2] ^ k.part[2])) == 0;
-        return same ? &e : nullptr;
-    }
-
-private:
-    static constexpr std::size_t kSlotBits = 13;
-    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
-    static constexpr std::size_t kMaxEntries = 256;  // entry 0 is the empty one
-
-    using Multipliers = std::array<std::uint64_t, 3>;
-
-    // Multiplicative hashing: the top bits of the sum depend on every byte.
-    [[gnu::always_inline]] static std::size_t slot(const WordKey& k, const Multipliers& m) noexcept {
-        const std::uint64_t h = k.part[0] * m[0] + k.part[1] * m[1] + k.part[2] * m[2];
-        return static_cast<std::size_t>(h >> (64 - kSlotBits));
-    }
-
-    static Token plain_token(WordKind kind, std::size_t value) {
-        switch (kind) {
-            case WordKind::Import: return Token::simple(TokenDiscriminants::Import);
-            case WordKind::Void: return Token::simple(TokenDiscriminants::Void);
-            case WordKind::Visibility: return Token::visibility(static_cast<Visibility>(value));
-            case WordKind::CallingConvention:
-                return Token::calling_convention(CallingConvention(static_cast<CallingConventionKind>(value)));
-            case WordKind::InstrOp: return Token::instr_op(static_cast<KeInstrOp>(value));
-            case WordKind::TerminatorOp: return Token::terminator_op(static_cast<KeTerminatorOp>(value));
-            case WordKind::FType: return Token::ftype(static_cast<FType>(value));
-            case WordKind::Ordering: return Token::ordering(static_cast<MemoryOrdering>(value));
-            case WordKind::IntegerType: return Token::itype(static_cast<std::uint32_t>(value));
-        }
-        throw std::logic_error("unknown word kind");
-    }
-
-    void add(std::string_view w, WordKind kind, std::size_t value) {
-        if (w.empty() || w.size() > kMaxLen) throw std::logic_error("reserved word of unexpected length");
-        const WordKey k = key(w.data(), w.size(), w.size());
-        for (std::size_t i = 1; i < count_; ++i)
-            if (std::equal(std::begin(k.part), std::end(k.part), entries_[i].part))
-                return;  // the first classification step that takes a word wins
-        if (count_ == kMaxEntries) throw std::logic_error("too many reserved words");
-        if (value > 0xFF) throw std::logic_error("reserved word of unexpected value");
-        WordEntry& e = entries_[count_++];
-        std::copy(std::begin(k.part), std::end(k.part), e.part);
-        e.kind = kind;
-        e.value = static_cast<std::uint8_t>(value);
-        e.plain = plain_token(kind, value);
-    }
-
-    // Tries multipliers from a fixed sequence until every word has a slot of
-    // its own. The words are fixed, so the outcome is the same on every run;
-    // the table has room enough that a few dozen tries suffice.
-    void choose_multipliers() {
-        std::uint64_t state = 0x243F'6A88'85A3'08D3ull;
-        const auto next = [&state] {  // splitmix64
-            std::uint64_t z = (state += 0x9E37'79B9'7F4A'7C15ull);
-            z = (z ^ (z >> 30)) * 0xBF58'476D'1CE4'E5B9ull;
-            z = (z ^ (z >> 27)) * 0x94D0'49BB'1331'11EBull;
-            return z ^ (z >> 31);
-        };
-        for (int attempt = 0; attempt < 100'000; ++attempt) {
-            const Multipliers m{next() | 1, next() | 1, next() | 1};
-            index_.fill(0);
-            bool distinct = true;
-            for (std::size_t i = 1; i < count_ && distinct; ++i) {
-                WordKey k;
-                std::copy(std::begin(entries_[i].part), std::end(entries_[i].part), k.part);
-                std::uint8_t& s = index_[slot(k, m)];
-                distinct = s == 0;
-                s = static_cast<std::uint8_t>(i);
-            }
-            if (distinct) {
-                mult_ = m;
-                return;
-            }
-        }
-        throw std::logic_error("no collision-free hash for the reserved words");
-    }
-
-    Multipliers mult_{};
-    std::array<std::uint8_t, kSlots> index_{};  // entry of each slot; 0 for none
-    std::array<WordEntry, kMaxEntries> entries_{};
-    std::size_t count_ = 1;
-};
-const WordTable& word_table() {
-    static const WordTable table;
-    return table;
-}
 
 // --- the scanner --------------------------------------------------------------------
 
