@@ -1,3 +1,25 @@
+// The token rules of the lexer (the token model is described in lexer.hpp).
+//
+// This file is the grammar of tokens: character classes, the rule a token's
+// first byte selects, spacing, words, registers, numerals, strings and the
+// finding that ends a run. The machinery beneath the rules lives beside it:
+// byte_scan.hpp tests sixteen source bytes at once (SSE2, or a portable
+// two-word form), and word_table.{hpp,cpp} classifies a word by one probe of a
+// perfect hash.
+//
+// Checked and unchecked forms. The hot rules (`token`, `plain_word`,
+// `register_name`, `newline_run`, `numeral`, `skip_spacing`) are each one body
+// instantiated twice on `kChecked`: unchecked for a token that begins at least
+// `kSlack` bytes before the end of the source, where the usual forms are read
+// without a test for the end at every byte, and checked (`token_near_end`)
+// within the last `kSlack` bytes. What their fast paths do not settle goes to
+// the general rules out of line (`word`, `fraction`, `general_numeral`,
+// `string_literal`, ...), which always check.
+//
+// The oracle: tests/keinstr/lexer/differential_test.cpp holds this lexer to a
+// plain character-at-a-time walk of the same rules (reference_lexer.hpp), with
+// each source in a buffer of exactly its size and every token in turn ending
+// at its end.
 #include "keinstr/text/lexer.hpp"
 
 #include <algorithm>
