@@ -121,6 +121,16 @@ struct TypeScratch {
 std::string_view fixed_token_text(TokenDiscriminants payload_free_kind);
 std::string_view fixed_token_text(KeTerminatorOp op);
 
+// The two phases of parsing a source (see parse.cpp). `Quick` reads the tokens
+// as they are lexed and keeps no failures (`parse_on_demand`); a source that
+// parses is done after it. `Diagnose` runs only when the quick phase gave no
+// items: it parses the complete token list again, keeping every failure, so that
+// its errors can say what failed where (`parse_with_state`). In the quick phase
+// a rule may take a shortcut that gives the same outcome (the same value,
+// position, findings and state effects) without the failures it would have
+// recorded; each shortcut is guarded by `p.phase() == ParsePhase::Quick`.
+enum class ParsePhase : std::uint8_t { Quick, Diagnose };
+
 class Parser {
 public:
     // Over a complete token list. `tokens` and `state` must outlive the parser.
@@ -144,11 +154,9 @@ public:
 
     State& state() noexcept { return *state_; }
 
-    // Whether failures are kept (see `Furthest::disable`). When they are not, a
-    // rule may take a shortcut that gives the same outcome (the same value,
-    // position, findings and state effects) without the failures it would
-    // have recorded.
-    bool tracking() const noexcept { return furthest_.enabled(); }
+    // The phase of this parse: quick when failures are not kept (see
+    // `Furthest::disable`), diagnose when they are.
+    ParsePhase phase() const noexcept { return furthest_.enabled() ? ParsePhase::Diagnose : ParsePhase::Quick; }
     // Moves past the token at the position, which the caller has looked at.
     void skip_one() noexcept { ++pos_; }
     // Whether the token at the position is of kind `k` (records nothing).

@@ -23,7 +23,8 @@ std::optional<InstrDestination> destination(Parser& p) {
 }
 
 std::optional<Typeref> additional_type(Parser& p) {
-    if (!p.tracking()) {
+    // Shortcut: the tokens that start no type here are turned away unread.
+    if (p.phase() == ParsePhase::Quick) {
         if (p.next_is(K::Register)) return std::nullopt;  // a register starts no type
         // "[" starts a type only as an array, "[" Number; the pairs of a phi never
         // do (and trying them as a type interns nothing).
@@ -38,7 +39,7 @@ std::optional<Typeref> additional_type(Parser& p) {
 
 bool phi_operand_list(Parser& p, InstrPieces& pc) {
     // Shortcut: the list must start with "[".
-    if (!p.tracking() && !p.next_is(K::LBracket)) return false;
+    if (p.phase() == ParsePhase::Quick && !p.next_is(K::LBracket)) return false;
     return p.labelled("phi operand list", [&]() -> bool {
         pc.pairs.clear();
         auto pair = [&]() -> bool {
@@ -71,7 +72,8 @@ void operand_list(Parser& p, InstrPieces& pc) {
 }
 
 void label_list(Parser& p, InstrPieces& pc) {
-    if (!p.tracking() && !p.next_is(K::Identifier)) return;
+    // Shortcut: the list must start with a label (an identifier).
+    if (p.phase() == ParsePhase::Quick && !p.next_is(K::Identifier)) return;
     p.separated(K::Comma, [&]() -> bool {
         auto label = label_parser(p);
         if (!label) return false;
@@ -81,7 +83,8 @@ void label_list(Parser& p, InstrPieces& pc) {
 }
 
 std::optional<std::uint32_t> alignment(Parser& p) {
-    if (!p.tracking() && !p.next_is(K::Comma)) return std::nullopt;
+    // Shortcut: the alignment must start with ",".
+    if (p.phase() == ParsePhase::Quick && !p.next_is(K::Comma)) return std::nullopt;
     return p.atomic([&]() -> std::optional<std::uint32_t> {
         const std::size_t start = p.pos();
         if (!p.punct(K::Comma) || !p.keyword(Keyword::Align)) return std::nullopt;
@@ -92,7 +95,8 @@ std::optional<std::uint32_t> alignment(Parser& p) {
 }
 
 bool volatile_mark(Parser& p) {
-    if (!p.tracking() && !p.next_is(K::Comma)) return false;
+    // Shortcut: the mark must start with ",".
+    if (p.phase() == ParsePhase::Quick && !p.next_is(K::Comma)) return false;
     return p.atomic([&] { return p.punct(K::Comma) && p.keyword(Keyword::Volatile); });
 }
 

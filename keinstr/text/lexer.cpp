@@ -1,3 +1,25 @@
+// The token rules of the lexer (the token model is described in lexer.hpp).
+//
+// This file is the grammar of tokens: character classes, the rule a token's
+// first byte selects, spacing, words, registers, numerals, strings and the
+// finding that ends a run. The machinery beneath the rules lives beside it:
+// byte_scan.hpp tests sixteen source bytes at once (SSE2, or a portable
+// two-word form), and word_table.{hpp,cpp} classifies a word by one probe of a
+// perfect hash.
+//
+// Checked and unchecked forms. The hot rules (`token`, `plain_word`,
+// `register_name`, `newline_run`, `numeral`, `skip_spacing`) are each one body
+// instantiated twice on `kChecked`: unchecked for a token that begins at least
+// `kSlack` bytes before the end of the source, where the usual forms are read
+// without a test for the end at every byte, and checked (`token_near_end`)
+// within the last `kSlack` bytes. What their fast paths do not settle goes to
+// the general rules out of line (`word`, `fraction`, `general_numeral`,
+// `string_literal`, ...), which always check.
+//
+// The oracle: tests/keinstr/lexer/differential_test.cpp holds this lexer to a
+// plain character-at-a-time walk of the same rules (reference_lexer.hpp), with
+// each source in a buffer of exactly its size and every token in turn ending
+// at its end.
 #include "keinstr/text/lexer.hpp"
 
 #include <algorithm>
@@ -5,20 +27,16 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
-#include <stdexcept>
 #include <utility>
 
 #include <fmt/format.h>
 
+#include "keinstr/text/byte_scan.hpp"
 #include "keinstr/text/expected.hpp"
 #include "keinstr/text/numeral.hpp"
+#include "keinstr/text/word_table.hpp"
 #include "keinstr/utils/debug_str.hpp"
 #include "keinstr/utils/unicode_tables.hpp"
-
-#if defined(__SSE2__) && defined(__x86_64__)
-#include <emmintrin.h>
-#endif
 
 namespace keinstr {
 
@@ -92,299 +110,6 @@ constexpr std::array<TokenDiscriminants, 256> make_punct_kinds() {
     return t;
 }
 constexpr std::array<TokenDiscriminants, 256> kPunctKinds = make_punct_kinds();
-
-// --- bytes in words -------------------------------------------------------------------
-
-// The eight bytes at p (all must lie in the source), first byte lowest.
-inline std::uint64_t load8(const char* p) noexcept {
-    std::uint64_t x;
-    std::memcpy(&x, p, sizeof x);
-    if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
-    return x;
-}
-
-// Up to eight bytes at p, first byte lowest, zero above the `k` bytes read;
-// reads no byte at or past `limit`.
-[[gnu::always_inline]] inline std::uint64_t load_upto8(const char* p, std::size_t k, const char* limit) noexcept {
-    if (k > 8) k = 8;
-    if (limit - p >= 8) {
-        const std::uint64_t x = load8(p);
-        return k == 8 ? x : x & ((std::uint64_t{1} << (8 * k)) - 1);
-    }
-    std::uint64_t x = 0;
-    for (std::size_t i = 0; i < k; ++i) x |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
-    return x;
-}
-
-// Sixteen source bytes, tested all at once: each test gives a mask with bit i
-// set for byte i. Identifier runs are measured a block at a time while sixteen
-// bytes remain.
-#if defined(__SSE2__) && defined(__x86_64__)
-class Block16 {
-public:
-    explicit Block16(const char* p) noexcept : v_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) {}
-
-    // ASCII letters, digits and "_". Each range test moves its range to the
-    // bottom of the signed bytes, so one comparison bounds it on both sides.
-    unsigned ident() const noexcept {
-        const __m128i lower = _mm_or_si128(v_, _mm_set1_epi8(0x20));
-        const __m128i alpha = _mm_cmplt_epi8(_mm_add_epi8(lower, _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
-                                             _mm_set1_epi8(static_cast<char>(-0x80 + 26)));
-        const __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(v_, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
-                                             _mm_set1_epi8(static_cast<char>(-0x80 + 10)));
-        const __m128i under = _mm_cmpeq_epi8(v_, _mm_set1_epi8('_'));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(alpha, digit), under)));
-    }
-    unsigned equal(char c) const noexcept {
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v_, _mm_set1_epi8(c))));
-    }
-    // Bytes of 0x80 and above.
-    unsigned high() const noexcept { return static_cast<unsigned>(_mm_movemask_epi8(v_)); }
-    // The first `len` bytes (len < 16) as two words, first byte lowest, zero past them.
-    std::array<std::uint64_t, 2> prefix(std::size_t len) const noexcept {
-        const __m128i keep = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeep.data() + 16 - len));
-        const __m128i v = _mm_and_si128(v_, keep);
-        return {static_cast<std::uint64_t>(_mm_cvtsi128_si64(v)),
-                static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(v, v)))};
-    }
-
-private:
-    // Sixteen bytes from `kKeep.data() + 16 - len` keep the first `len` bytes of a block.
-    static constexpr std::array<std::uint8_t, 32> kKeep = [] {
-        std::array<std::uint8_t, 32> k{};
-        for (std::size_t i = 0; i < 16; ++i) k[i] = 0xFF;
-        return k;
-    }();
-
-    __m128i v_;
-};
-#else
-// The same tests on two 64-bit words: each per-byte test leaves its answer in
-// the byte's high bit. Bytes are tested on their low seven bits, so no test
-// carries into the next byte.
-class Block16 {
-public:
-    explicit Block16(const char* p) noexcept : lo_(load8(p)), hi_(load8(p + 8)) {}
-
-    unsigned ident() const noexcept { return mask(ident8(lo_)) | mask(ident8(hi_)) << 8; }
-    unsigned equal(char c) const noexcept {
-        return mask(equal8(lo_, static_cast<unsigned char>(c))) | mask(equal8(hi_, static_cast<unsigned char>(c))) << 8;
-    }
-    unsigned high() const noexcept { return mask(lo_ & kHighs) | mask(hi_ & kHighs) << 8; }
-    // The first `len` bytes (len < 16) as two words, first byte lowest, zero past them.
-    std::array<std::uint64_t, 2> prefix(std::size_t len) const noexcept {
-        if (len < 8) return {lo_ & ((std::uint64_t{1} << (8 * len)) - 1), 0};
-        return {lo_, hi_ & ((std::uint64_t{1} << (8 * (len - 8))) - 1)};
-    }
-
-private:
-    static constexpr std::uint64_t kOnes = 0x0101'0101'0101'0101ull;
-    static constexpr std::uint64_t kHighs = 0x8080'8080'8080'8080ull;
-
-    // Bytes (below 0x80) in [lo, hi].
-    static std::uint64_t in(std::uint64_t x, unsigned lo, unsigned hi) noexcept {
-        return (x + kOnes * (0x80 - lo)) & ~(x + kOnes * (0x7F - hi)) & kHighs;
-    }
-    static std::uint64_t equal8(std::uint64_t x, unsigned c) noexcept {
-        const std::uint64_t y = x ^ (kOnes * c);
-        return ~(((y & ~kHighs) + ~kHighs) | y) & kHighs;
-    }
-    static std::uint64_t ident8(std::uint64_t x) noexcept {
-        const std::uint64_t low = x & ~kHighs;
-        const std::uint64_t ok = in(low | kOnes * 0x20, 'a', 'z') | in(low, '0', '9') | equal8(x, '_');
-        return ok & ~x;  // not the bytes of 0x80 and above
-    }
-    // High bits of the eight bytes, gathered into bits 0 to 7.
-    static unsigned mask(std::uint64_t highs) noexcept {
-        return static_cast<unsigned>(((highs >> 7) * 0x0102'0408'1020'4080ull) >> 56);
-    }
-
-    std::uint64_t lo_, hi_;
-};
-#endif
-
-// --- word classification table -----------------------------------------------------
-
-enum class WordKind : std::uint8_t {
-    Import,
-    Void,
-    Visibility,
-    CallingConvention,
-    InstrOp,
-    TerminatorOp,
-    FType,
-    Ordering,
-    IntegerType,
-};
-
-// A word as the table compares it: its bytes in three 8-byte parts, zero past
-// the word's end. No word holds a zero byte, so the parts alone tell two words
-// of up to 24 bytes apart, whatever their lengths.
-struct WordKey {
-    std::uint64_t part[3] = {0, 0, 0};
-};
-
-struct alignas(64) WordEntry {
-    std::uint64_t part[3] = {0, 0, 0};  // all zero: the empty entry, which no word's key equals
-    WordKind kind{};
-    std::uint8_t value = 0;  // the enumeration value, or the integer type's width
-    // The token of the word written alone: without variants, and without a
-    // "!" that is not part of the word. An `InstrOp` token still needs its
-    // (empty) variant list.
-    Token plain;
-};
-
-// The first `k` bytes of x (k <= 8), zero above them.
-[[gnu::always_inline]] inline std::uint64_t low_bytes(std::uint64_t x, std::size_t k) noexcept {
-    return k >= 8 ? x : x & ((std::uint64_t{1} << (8 * k)) - 1);
-}
-
-// The words of fixed spelling and meaning: the reserved words, and the usual
-// integer types (which mean the same as any other "i" and digits, without the
-// digits' conversion). Words that are longer than every such word are never
-// looked up.
-//
-// A word is found with one probe: its slot in `index_` is a hash whose
-// multipliers were chosen, when the table was built, so that no two of the
-// table's words share a slot. A word outside the table lands on some slot and
-// fails the comparison with the entry there (or with the empty entry).
-class WordTable {
-public:
-    static constexpr std::size_t kMaxLen = 24;
-
-    WordTable() {
-        add("import", WordKind::Import, 0);
-        add("void", WordKind::Void, 0);
-        for (Visibility v : enum_values<Visibility>) add(word(v), WordKind::Visibility, enum_index(v));
-        for (std::size_t i = 0; i < kNamedCallingConventionCount; ++i)
-            add(kCallingConventionTexts[i], WordKind::CallingConvention, i);
-        for (KeInstrOp op : enum_values<KeInstrOp>) add(word(op), WordKind::InstrOp, enum_index(op));
-        for (KeTerminatorOp op : enum_values<KeTerminatorOp>) add(word(op), WordKind::TerminatorOp, enum_index(op));
-        for (std::size_t i = 0; i < kFTypeCount; ++i) {
-            auto f = static_cast<FType>(i);
-            add(ftype_text(f), WordKind::FType, i);
-        }
-        for (MemoryOrdering o : enum_values<MemoryOrdering>) add(word(o), WordKind::Ordering, enum_index(o));
-        // Last: a reserved word of the same spelling would be classified first.
-        for (std::uint32_t bits : {1, 8, 16, 32, 64, 128}) add(fmt::format("i{}", bits), WordKind::IntegerType, bits);
-        choose_multipliers();
-    }
-
-    // The key of the `len` bytes at p (0 < len <= kMaxLen), of which `available`
-    // may be read.
-    [[gnu::always_inline]] static WordKey key(const char* p, std::size_t len, std::size_t available) noexcept {
-        WordKey k;
-        if (available >= 8) {
-            k.part[0] = low_bytes(load8(p), len);
-        } else {
-            k.part[0] = load_upto8(p, len, p + available);
-        }
-        if (len > 8) {
-            k.part[1] = load_upto8(p + 8, len - 8, p + available);
-            if (len > 16) k.part[2] = load_upto8(p + 16, len - 16, p + available);
-        }
-        return k;
-    }
-
-    // The key of a word of fewer than 16 bytes: its bytes as `Block16::prefix` gives them.
-    [[gnu::always_inline]] static WordKey short_key(const std::array<std::uint64_t, 2>& prefix) noexcept {
-        WordKey k;
-        k.part[0] = prefix[0];
-        k.part[1] = prefix[1];
-        return k;
-    }
-
-    // The entry of the word, or null.
-    [[gnu::always_inline]] const WordEntry* find(const WordKey& k) const noexcept {
-        const WordEntry& e = entries_[index_[slot(k, mult_)]];
-        const bool same =
-            ((e.part[0] ^ k.part[0]) | (e.part[1] ^ k.part[1]) | (e.part[2] ^ k.part[2])) == 0;
-        return same ? &e : nullptr;
-    }
-
-private:
-    static constexpr std::size_t kSlotBits = 13;
-    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
-    static constexpr std::size_t kMaxEntries = 256;  // entry 0 is the empty one
-
-    using Multipliers = std::array<std::uint64_t, 3>;
-
-    // Multiplicative hashing: the top bits of the sum depend on every byte.
-    [[gnu::always_inline]] static std::size_t slot(const WordKey& k, const Multipliers& m) noexcept {
-        const std::uint64_t h = k.part[0] * m[0] + k.part[1] * m[1] + k.part[2] * m[2];
-        return static_cast<std::size_t>(h >> (64 - kSlotBits));
-    }
-
-    static Token plain_token(WordKind kind, std::size_t value) {
-        switch (kind) {
-            case WordKind::Import: return Token::simple(TokenDiscriminants::Import);
-            case WordKind::Void: return Token::simple(TokenDiscriminants::Void);
-            case WordKind::Visibility: return Token::visibility(static_cast<Visibility>(value));
-            case WordKind::CallingConvention:
-                return Token::calling_convention(CallingConvention(static_cast<CallingConventionKind>(value)));
-            case WordKind::InstrOp: return Token::instr_op(static_cast<KeInstrOp>(value));
-            case WordKind::TerminatorOp: return Token::terminator_op(static_cast<KeTerminatorOp>(value));
-            case WordKind::FType: return Token::ftype(static_cast<FType>(value));
-            case WordKind::Ordering: return Token::ordering(static_cast<MemoryOrdering>(value));
-            case WordKind::IntegerType: return Token::itype(static_cast<std::uint32_t>(value));
-        }
-        throw std::logic_error("unknown word kind");
-    }
-
-    void add(std::string_view w, WordKind kind, std::size_t value) {
-        if (w.empty() || w.size() > kMaxLen) throw std::logic_error("reserved word of unexpected length");
-        const WordKey k = key(w.data(), w.size(), w.size());
-        for (std::size_t i = 1; i < count_; ++i)
-            if (std::equal(std::begin(k.part), std::end(k.part), entries_[i].part))
-                return;  // the first classification step that takes a word wins
-        if (count_ == kMaxEntries) throw std::logic_error("too many reserved words");
-        if (value > 0xFF) throw std::logic_error("reserved word of unexpected value");
-        WordEntry& e = entries_[count_++];
-        std::copy(std::begin(k.part), std::end(k.part), e.part);
-        e.kind = kind;
-        e.value = static_cast<std::uint8_t>(value);
-        e.plain = plain_token(kind, value);
-    }
-
-    // Tries multipliers from a fixed sequence until every word has a slot of
-    // its own. The words are fixed, so the outcome is the same on every run;
-    // the table has room enough that a few dozen tries suffice.
-    void choose_multipliers() {
-        std::uint64_t state = 0x243F'6A88'85A3'08D3ull;
-        const auto next = [&state] {  // splitmix64
-            std::uint64_t z = (state += 0x9E37'79B9'7F4A'7C15ull);
-            z = (z ^ (z >> 30)) * 0xBF58'476D'1CE4'E5B9ull;
-            z = (z ^ (z >> 27)) * 0x94D0'49BB'1331'11EBull;
-            return z ^ (z >> 31);
-        };
-        for (int attempt = 0; attempt < 100'000; ++attempt) {
-            const Multipliers m{next() | 1, next() | 1, next() | 1};
-            index_.fill(0);
-            bool distinct = true;
-            for (std::size_t i = 1; i < count_ && distinct; ++i) {
-                WordKey k;
-                std::copy(std::begin(entries_[i].part), std::end(entries_[i].part), k.part);
-                std::uint8_t& s = index_[slot(k, m)];
-                distinct = s == 0;
-                s = static_cast<std::uint8_t>(i);
-            }
-            if (distinct) {
-                mult_ = m;
-                return;
-            }
-        }
-        throw std::logic_error("no collision-free hash for the reserved words");
-    }
-
-    Multipliers mult_{};
-    std::array<std::uint8_t, kSlots> index_{};  // entry of each slot; 0 for none
-    std::array<WordEntry, kMaxEntries> entries_{};
-    std::size_t count_ = 1;
-};
-const WordTable& word_table() {
-    static const WordTable table;
-    return table;
-}
 
 // --- the scanner --------------------------------------------------------------------
 

@@ -89,15 +89,18 @@ struct ModuleParse {
     std::vector<Finding> errors;
 };
 
-// Runs the module rule once over `tokens` with `state`.
+// Runs the module rule once over `tokens` with `state`, keeping every failure:
+// the diagnose phase of a parse (`ParsePhase::Diagnose`), which takes no
+// shortcuts.
 ModuleParse parse_with_state(std::span<const Token> tokens, State& state);
 
 // The module rule run once over the tokens of `lexer`, lexed as the rule asks
 // for them and dropped behind each item, without keeping track of what failed
-// along the way (the bookkeeping that only a failed parse needs): the items of
-// a parse that succeeded without findings, or none. A parse that gave none is
-// described by `parse_with_state` over the complete token list, run with the
-// state cleared: its outcome is the same, with its errors.
+// along the way (the bookkeeping that only a failed parse needs), and with the
+// grammar's shortcuts: the quick phase of a parse (`ParsePhase::Quick`). The
+// items of a parse that succeeded without findings, or none. A parse that gave
+// none is described by `parse_with_state` over the complete token list, run
+// with the state cleared: its outcome is the same, with its errors.
 std::optional<std::vector<Item>> parse_on_demand(IncrementalLexer& lexer, State& state);
 
 }  // namespace keinstr

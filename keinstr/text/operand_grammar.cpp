@@ -78,7 +78,7 @@ std::optional<Operand> operand_parser(Parser& p) {
     // Shortcut: a scalar type not followed by "undef" starts no undef operand.
     // Trying that alternative would intern the type and fail at the next token;
     // the type is interned here all the same, and the immediate is read.
-    if (!p.tracking()) {
+    if (p.phase() == ParsePhase::Quick) {
         const std::size_t at = p.pos();
         if (auto scalar = scalar_type_at(p)) {
             const Token* ty = p.peek();

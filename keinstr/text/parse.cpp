@@ -1,3 +1,24 @@
+// `extend_module_from_string`: a source of the textual IR read into functions
+// that join a module.
+//
+// A source is parsed in up to two phases (`ParsePhase`, engine.hpp):
+//
+// * Quick: the module rule runs once over tokens lexed as it asks for them and
+//   dropped behind each item, keeping no failures (`parse_on_demand`). Only in
+//   this phase may grammar rules take shortcuts that reach the same outcome
+//   without recording what failed; there are seven, each guarded by
+//   `p.phase() == ParsePhase::Quick`: additional_type, phi_operand_list,
+//   label_list, alignment and volatile_mark (instr_grammar.cpp),
+//   operand_parser (operand_grammar.cpp) and labelled_type_parser
+//   (type_grammar.cpp). A source that parses is done after this phase.
+//
+// * Diagnose: only after a quick phase that gave no items. The source is lexed
+//   again whole, the state cleared, and the module rule runs over the complete
+//   token list keeping every failure, with no shortcuts (`parse_with_state`):
+//   its errors say what failed where.
+//
+// Both phases give the same outcome for every source; the front end tests and
+// the front end fuzz target hold them to it (parse_agreement.hpp).
 #include "keinstr/text/parse.hpp"
 
 #include <algorithm>
@@ -150,16 +171,18 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     State state(std::move(resolver), std::move(generator), registry);
     state.instruction_arena = arena;
 
-    // 3. Parsing. The lexer's findings come first: with any of them the parse
-    // does not count, whatever it gave. A failed parse is run again over the
-    // complete token list, lexed again (that run is known to succeed), this
-    // time keeping what failed where, which its errors describe.
+    // 3. Parsing, quick phase. The lexer's findings come first: with any of them
+    // the parse does not count, whatever it gave. A failed parse is run again in
+    // the diagnose phase, over the complete token list, lexed again (that run is
+    // known to succeed), this time keeping what failed where, which its errors
+    // describe.
     std::optional<std::vector<Item>> items = parse_on_demand(lexer, state);
     if (std::vector<LexError> lex_errors = lexer.finish(); !lex_errors.empty()) {
         log_error("Lexing errors encountered in provided source string:");
         return std::unexpected(Error{Error::ParserErrors{to_parser_errors(lex_errors), {}}});
     }
     if (!items) {
+        // Diagnose phase.
         const LexOutput lexed = lex(source);
         const TokenList& list = *lexed.tokens;
         const std::span<const Token> tokens(list.tokens.data(), list.tokens.size());

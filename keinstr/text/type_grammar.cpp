@@ -256,7 +256,7 @@ std::optional<Typeref> labelled_type_parser(Parser& p) {
         return std::nullopt;
     }
     // Shortcut: a scalar type is one token, complete as soon as it is read.
-    if (!p.tracking()) {
+    if (p.phase() == ParsePhase::Quick) {
         if (auto scalar = scalar_type_at(p)) {
             p.skip_one();
             return scalar;
