@@ -96,13 +96,12 @@ Void read_value(BorshReader& r, T& out) {
 }
 template <class T>
 Void read_value(BorshReader& r, std::optional<T>& out) {
-    auto marker = r.u8();
-    if (!marker) return std::unexpected(std::move(marker.error()));
-    if (*marker == 0) {
+    auto marker = KE_TRY(r.u8());
+    if (marker == 0) {
         out.reset();
         return {};
     }
-    if (*marker != 1) return std::unexpected(BorshError::invalid_option(*marker));
+    if (marker != 1) return std::unexpected(BorshError::invalid_option(marker));
     T value{};
     KE_TRY(read_value(r, value));
     out = std::move(value);
@@ -129,11 +128,10 @@ void reserve_for_count(const BorshReader& r, std::uint32_t count, std::vector<T,
 
 template <class T, class A>
 Void read_value(BorshReader& r, std::vector<T, A>& out) {
-    auto count = r.u32();
-    if (!count) return std::unexpected(std::move(count.error()));
+    auto count = KE_TRY(r.u32());
     out.clear();
-    reserve_for_count(r, *count, out);
-    for (std::uint32_t i = 0; i < *count; ++i) {
+    reserve_for_count(r, count, out);
+    for (std::uint32_t i = 0; i < count; ++i) {
         if constexpr (std::is_same_v<T, KeInstr>) {
             KE_TRY(read_instruction_back(r, out));
         } else {
@@ -147,10 +145,9 @@ Void read_value(BorshReader& r, std::vector<T, A>& out) {
 // written in ascending order go in at the end without a search.
 template <class K, class V>
 Void read_map(BorshReader& r, std::map<K, V>& out) {
-    auto count = r.u32();
-    if (!count) return std::unexpected(std::move(count.error()));
+    auto count = KE_TRY(r.u32());
     out.clear();
-    for (std::uint32_t i = 0; i < *count; ++i) {
+    for (std::uint32_t i = 0; i < count; ++i) {
         K key{};
         KE_TRY(read_value(r, key));
         const std::size_t before = out.size();
@@ -176,12 +173,11 @@ constexpr std::size_t kMinBlocksBetweenThinnings = 1024;
 // labels is only scanned again a few times over.
 template <class V>
 Void read_map(BorshReader& r, LabelMap<V>& out) {
-    auto count = r.u32();
-    if (!count) return std::unexpected(std::move(count.error()));
+    auto count = KE_TRY(r.u32());
     typename LabelMap<V>::container_type entries;
-    reserve_for_count(r, *count, entries);
+    reserve_for_count(r, count, entries);
     std::size_t thin_at = kMinBlocksBetweenThinnings;
-    for (std::uint32_t i = 0; i < *count; ++i) {
+    for (std::uint32_t i = 0; i < count; ++i) {
         KE_TRY(read_value(r, entries.emplace_back()));
         if (entries.size() >= thin_at) {
             LabelMap<V>::keep_last_per_label(entries);
@@ -203,14 +199,13 @@ void write_tag(BorshWriter& w, const V& v) {
 template <class Variant, class Out>
 BorshResult<std::size_t> read_alternative(BorshReader& r, Out& out) {
     constexpr std::size_t n = std::variant_size_v<Variant>;
-    auto t = r.tag(static_cast<std::uint8_t>(n));
-    if (!t) return std::unexpected(std::move(t.error()));
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(n)));
     static constexpr auto makers = []<std::size_t... I>(std::index_sequence<I...>) {
         return std::array<void (*)(Out&), n>{
             +[](Out& o) { static_cast<Variant&>(o).template emplace<I>(); }...};
     }(std::make_index_sequence<n>{});
-    makers[*t](out);
-    return static_cast<std::size_t>(*t);
+    makers[t](out);
+    return static_cast<std::size_t>(t);
 }
 
 // ---- instructions: every record through its field list ------------------------------
@@ -274,8 +269,7 @@ Void read_instruction_fields(BorshReader& r, Rec& rec) {
 // then filled: no default record is made first only to be replaced.
 Void read_instruction_back(BorshReader& r, InstrList& out) {
     constexpr std::size_t n = std::variant_size_v<KeInstrVariant>;
-    auto t = r.tag(static_cast<std::uint8_t>(n));
-    if (!t) return std::unexpected(std::move(t.error()));
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(n)));
     static constexpr auto readers = []<std::size_t... I>(std::index_sequence<I...>) {
         return std::array<Void (*)(BorshReader&, InstrList&), n>{
             +[](BorshReader& br, InstrList& list) {
@@ -283,7 +277,7 @@ Void read_instruction_back(BorshReader& r, InstrList& out) {
                 return read_instruction_fields(br, *std::get_if<I>(&instr.variant()));
             }...};
     }(std::make_index_sequence<n>{});
-    return readers[*t](r, out);
+    return readers[t](r, out);
 }
 
 }  // namespace
@@ -377,9 +371,8 @@ BorshResult<void> borsh_read(BorshReader& r, Label& out) { return read_value(r, 
 BorshResult<void> borsh_read(BorshReader& r, IType& out) { return take(r.u32(), out.num_bits); }
 
 BorshResult<void> borsh_read(BorshReader& r, FType& out) {
-    auto t = r.tag(static_cast<std::uint8_t>(kFTypeCount));
-    if (!t) return std::unexpected(std::move(t.error()));
-    out = static_cast<FType>(*t);
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(kFTypeCount)));
+    out = static_cast<FType>(t);
     return {};
 }
 
@@ -389,9 +382,8 @@ BorshResult<void> borsh_read(BorshReader& r, ExtType& out) {
 }
 
 BorshResult<void> borsh_read(BorshReader& r, VcSize& out) {
-    auto t = r.tag(2);
-    if (!t) return std::unexpected(std::move(t.error()));
-    out.kind = static_cast<VcSize::Kind>(*t);
+    auto t = KE_TRY(r.tag(2));
+    out.kind = static_cast<VcSize::Kind>(t);
     return take(r.u16(), out.lanes);
 }
 
@@ -456,30 +448,26 @@ BorshResult<void> borsh_read(BorshReader& r, IConst& out) {
 
 BorshResult<void> borsh_read(BorshReader& r, FConst& out) {
     KE_TRY(borsh_read(r, out.ty));
-    auto mantissa = r.bigint();
-    if (!mantissa) return std::unexpected(std::move(mantissa.error()));
-    auto scale = r.i64();
-    if (!scale) return std::unexpected(std::move(scale.error()));
-    out.value = Decimal(std::move(*mantissa), *scale);
+    auto mantissa = KE_TRY(r.bigint());
+    auto scale = KE_TRY(r.i64());
+    out.value = Decimal(std::move(mantissa), scale);
     return {};
 }
 
 BorshResult<void> borsh_read(BorshReader& r, FunctionPointer& out) {
-    auto t = r.tag(2);
-    if (!t) return std::unexpected(std::move(t.error()));
-    out.kind = static_cast<FunctionPointerKind>(*t);
+    auto t = KE_TRY(r.tag(2));
+    out.kind = static_cast<FunctionPointerKind>(t);
     return take(r.uuid(), out.uuid);
 }
 
 BorshResult<void> borsh_read(BorshReader& r, AnyConst& out) {
     // Every field of a constant is read, so an alternative already in place (as the
     // integer of a fresh constant is) is filled as it is.
-    auto t = r.tag(static_cast<std::uint8_t>(std::variant_size_v<AnyConst::variant>));
-    if (!t) return std::unexpected(std::move(t.error()));
-    if (out.index() == *t) {
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(std::variant_size_v<AnyConst::variant>)));
+    if (out.index() == t) {
         return std::visit([&](auto& c) { return borsh_read(r, c); }, static_cast<AnyConst::variant&>(out));
     }
-    switch (*t) {
+    switch (t) {
         case 0:
             return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<0>());
         case 1:
@@ -491,12 +479,11 @@ BorshResult<void> borsh_read(BorshReader& r, AnyConst& out) {
 
 BorshResult<void> borsh_read(BorshReader& r, Operand& out) {
     static_assert(std::variant_size_v<Operand::variant> == 3, "one case per operand kind");
-    auto t = r.tag(static_cast<std::uint8_t>(std::variant_size_v<Operand::variant>));
-    if (!t) return std::unexpected(std::move(t.error()));
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(std::variant_size_v<Operand::variant>)));
     // The alternative already in place (a register, in a fresh record) is read into
     // as it is; every field of each is read.
     Operand::variant& v = out;
-    switch (*t) {
+    switch (t) {
         case 0: {  // register
             Name* reg = std::get_if<0>(&v);
             return read_value(r, reg != nullptr ? *reg : v.emplace<0>());
@@ -520,11 +507,10 @@ void borsh_write(BorshWriter& w, const CallingConvention& v) {
 }
 
 BorshResult<void> borsh_read(BorshReader& r, CallingConvention& out) {
-    auto t = r.tag(static_cast<std::uint8_t>(kNamedCallingConventionCount + 1));
-    if (!t) return std::unexpected(std::move(t.error()));
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(kNamedCallingConventionCount + 1)));
     std::uint32_t number = 0;
-    if (*t == kNamedCallingConventionCount) KE_TRY(take(r.u32(), number));
-    out = *CallingConvention::from_tag(*t, number);
+    if (t == kNamedCallingConventionCount) KE_TRY(take(r.u32(), number));
+    out = *CallingConvention::from_tag(t, number);
     return {};
 }
 
@@ -571,15 +557,14 @@ void borsh_write(BorshWriter& w, const KeInstr& v) {
 
 BorshResult<void> borsh_read(BorshReader& r, KeInstr& out) {
     constexpr std::size_t n = std::variant_size_v<KeInstrVariant>;
-    auto t = r.tag(static_cast<std::uint8_t>(n));
-    if (!t) return std::unexpected(std::move(t.error()));
+    auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(n)));
     // One step per opcode: make the record, then read its fields into it.
     static constexpr auto readers = []<std::size_t... I>(std::index_sequence<I...>) {
         return std::array<Void (*)(BorshReader&, KeInstr&), n>{+[](BorshReader& br, KeInstr& o) {
             return read_instruction_fields(br, o.variant().template emplace<I>());
         }...};
     }(std::make_index_sequence<n>{});
-    return readers[*t](r, out);
+    return readers[t](r, out);
 }
 
 void borsh_write(BorshWriter& w, const KeTerminator& v) {
@@ -651,21 +636,18 @@ void borsh_write(BorshWriter& w, const Function& v) {
 
 BorshResult<void> borsh_read(BorshReader& r, Function& out) {
     KE_TRY(take(r.uuid(), out.uuid));
-    auto name = r.option([](BorshReader& br) { return br.string(); });
-    if (!name) return std::unexpected(std::move(name.error()));
-    out.name = std::move(*name);
+    auto name = KE_TRY(r.option([](BorshReader& br) { return br.string(); }));
+    out.name = std::move(name);
     KE_TRY(read_value(r, out.params));
     KE_TRY(read_value(r, out.return_type));
     KE_TRY(read_map(r, out.body));
     KE_TRY(read_value(r, out.visibility));
     KE_TRY(read_value(r, out.cconv));
-    auto wildcards = r.set([](BorshReader& br) { return br.u16(); });
-    if (!wildcards) return std::unexpected(std::move(wildcards.error()));
-    out.wildcard_types = std::move(*wildcards);
+    auto wildcards = KE_TRY(r.set([](BorshReader& br) { return br.u16(); }));
+    out.wildcard_types = std::move(wildcards);
     KE_TRY(take(r.boolean(), out.meta_function));
-    auto aux = r.option([](BorshReader& br) { return br.uuid(); });
-    if (!aux) return std::unexpected(std::move(aux.error()));
-    out.aux_uuid = *aux;
+    auto aux = KE_TRY(r.option([](BorshReader& br) { return br.uuid(); }));
+    out.aux_uuid = aux;
     return {};
 }
 
@@ -707,9 +689,8 @@ void borsh_write(BorshWriter& w, const Module& v) {
 BorshResult<void> borsh_read(BorshReader& r, Module& out) {
     out.functions.clear();
     out.external_functions.clear();
-    auto count = r.u32();
-    if (!count) return std::unexpected(std::move(count.error()));
-    for (std::uint32_t i = 0; i < *count; ++i) {
+    auto count = KE_TRY(r.u32());
+    for (std::uint32_t i = 0; i < count; ++i) {
         Uuid key;
         KE_TRY(take(r.uuid(), key));
         auto function = std::make_shared<Function>();
@@ -735,12 +716,11 @@ void borsh_write(BorshWriter& w, const TypeRegistry& v) {
 }
 
 BorshResult<std::unique_ptr<TypeRegistry>> read_type_registry(BorshReader& r) {
-    auto count = r.u64();
-    if (!count) return std::unexpected(std::move(count.error()));
+    auto count = KE_TRY(r.u64());
     // Entry kept for each UUID: the type read last and where it was read. A UUID
     // met again replaces its earlier type.
     std::map<Typeref, std::pair<AnyType, std::uint64_t>> entries;
-    for (std::uint64_t i = 0; i < *count; ++i) {
+    for (std::uint64_t i = 0; i < count; ++i) {
         Typeref uuid;
         KE_TRY(borsh_read(r, uuid));
         AnyType ty;
