@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "keinstr/utils/debug_str.hpp"
+#include "kecore/utils/text.hpp"
 
 namespace kepi {
 
@@ -148,7 +148,7 @@ bool str_lossy(PyObject* obj, std::string& out) {
     }
     const std::string_view view(raw, static_cast<std::size_t>(size));
     out.clear();
-    for (std::size_t pos = 0; pos < view.size();) keinstr::append_utf8(out, keinstr::decode_utf8(view, pos));
+    for (std::size_t pos = 0; pos < view.size();) kecore::append_utf8(out, kecore::decode_utf8(view, pos));
     return true;
 }
 

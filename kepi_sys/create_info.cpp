@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "kecore/ext/kelog/impl.hpp"
-#include "keinstr/ir/error.hpp"
+#include "kecore/utils/text.hpp"
 #include "kepi_sys/convert.hpp"
 
 namespace kepi {
@@ -110,7 +110,7 @@ std::string debug_names_of_loaders() {
     for (const PyOpaqueObjectLoadersRegistryEntry& entry : py_opaque_object_loaders) {
         names.emplace_back(entry.type_name);
     }
-    return keinstr::debug_string_list(names);
+    return kecore::debug_string_list(names);
 }
 
 }  // namespace
