@@ -23,12 +23,14 @@
 namespace kecore {
 
 // value, text
+// clang-format off
 #define KECORE_SEMVER_POSITIONS(X)              \
     X(Major, "major version number")            \
     X(Minor, "minor version number")            \
     X(Patch, "patch version number")            \
     X(Pre, "pre-release identifier")            \
     X(Build, "build metadata")
+// clang-format on
 
 KE_DEFINE_TABLE_ENUM(SemverPosition, semver_position, KECORE_SEMVER_POSITIONS)
 
@@ -36,6 +38,7 @@ std::string_view semver_position_text(SemverPosition pos) noexcept;
 
 // value, message template ({pos}: the position's text; {ch}: the character quoted as a
 // character literal; {wc}: the wildcard character as it is)
+// clang-format off
 #define KECORE_SEMVER_ERRORS(X)                                                                  \
     X(Empty, "empty string, expected a semver version")                                          \
     X(UnexpectedEnd, "unexpected end of input while parsing {pos}")                              \
@@ -48,6 +51,7 @@ std::string_view semver_position_text(SemverPosition pos) noexcept;
     X(WildcardNotTheOnlyComparator, "wildcard req ({wc}) must be the only comparator in the version req") \
     X(UnexpectedAfterWildcard, "unexpected character after wildcard in version req")             \
     X(ExcessiveComparators, "excessive number of version comparators")
+// clang-format on
 
 KE_DEFINE_TABLE_ENUM(SemverErrorKind, semver_error_kind, KECORE_SEMVER_ERRORS)
 
@@ -110,6 +114,7 @@ struct Version {
 };
 
 // value, text
+// clang-format off
 #define KECORE_SEMVER_OPS(X) \
     X(Exact, "=")            \
     X(Greater, ">")          \
@@ -119,6 +124,7 @@ struct Version {
     X(Tilde, "~")            \
     X(Caret, "^")            \
     X(Wildcard, "")
+// clang-format on
 
 KE_DEFINE_TABLE_ENUM(SemverOp, semver_op, KECORE_SEMVER_OPS)
 

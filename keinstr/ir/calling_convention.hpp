@@ -13,6 +13,7 @@
 namespace keinstr {
 
 // The fourteen named conventions: debug name and text, in declared order.
+// clang-format off
 #define KE_CALLING_CONVENTION_TABLE(X)    \
     X(C, "cc")                            \
     X(FastC, "fastcc")                    \
@@ -28,6 +29,7 @@ namespace keinstr {
     X(SwiftC, "swiftcc")                  \
     X(SwiftTailC, "swifttailcc")          \
     X(CfguardCheckC, "cfguard_checkcc")
+// clang-format on
 
 // Every variant of a calling convention: the named conventions, then
 // `Numbered`, which carries a 32-bit number and has no word of its own (it is

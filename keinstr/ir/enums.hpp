@@ -7,33 +7,42 @@
 
 namespace keinstr {
 
+// clang-format off
 #define KE_VISIBILITY_TABLE(X) \
     X(Default, "default")      \
     X(Hidden, "hidden")        \
     X(Protected, "protected")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(Visibility, visibility, KE_VISIBILITY_TABLE)
 
+// clang-format off
 #define KE_TERMINATOR_OP_TABLE(X) \
     X(Branch, "branch")           \
     X(Jump, "jump")               \
     X(Ret, "ret")                 \
     X(Trap, "trap")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(KeTerminatorOp, terminator_op, KE_TERMINATOR_OP_TABLE)
 
+// clang-format off
 #define KE_OVERFLOW_SIGNEDNESS_POLICY_TABLE(X) \
     X(Wrap, "wrap")                            \
     X(SSat, "ssat")                            \
     X(USat, "usat")                            \
     X(STrap, "strap")                          \
     X(UTrap, "utrap")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(OverflowSignednessPolicy, overflow_signedness_policy,
                      KE_OVERFLOW_SIGNEDNESS_POLICY_TABLE)
 
+// clang-format off
 #define KE_INTEGER_SIGNEDNESS_TABLE(X) \
     X(Signed, "signed")                \
     X(Unsigned, "unsigned")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(IntegerSignedness, integer_signedness, KE_INTEGER_SIGNEDNESS_TABLE)
 
+// clang-format off
 #define KE_ICMP_VARIANT_TABLE(X) \
     X(Eq, "eq")                  \
     X(Ne, "ne")                  \
@@ -45,16 +54,20 @@ KE_DEFINE_TABLE_ENUM(IntegerSignedness, integer_signedness, KE_INTEGER_SIGNEDNES
     X(Sge, "sge")                \
     X(Slt, "slt")                \
     X(Sle, "sle")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(ICmpVariant, icmp_variant, KE_ICMP_VARIANT_TABLE)
 
+// clang-format off
 #define KE_ISHIFT_VARIANT_TABLE(X) \
     X(Lsl, "lsl")                  \
     X(Lsr, "lsr")                  \
     X(Asr, "asr")                  \
     X(Rol, "rol")                  \
     X(Ror, "ror")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(IShiftVariant, ishift_variant, KE_ISHIFT_VARIANT_TABLE)
 
+// clang-format off
 #define KE_FCMP_VARIANT_TABLE(X) \
     X(Oeq, "oeq")                \
     X(Ogt, "ogt")                \
@@ -69,8 +82,10 @@ KE_DEFINE_TABLE_ENUM(IShiftVariant, ishift_variant, KE_ISHIFT_VARIANT_TABLE)
     X(Ule, "ule")                \
     X(Une, "une")                \
     X(Ord, "ord")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(FCmpVariant, fcmp_variant, KE_FCMP_VARIANT_TABLE)
 
+// clang-format off
 #define KE_MEMORY_ORDERING_TABLE(X) \
     X(Unordered, "unordered")       \
     X(Monotonic, "monotonic")       \
@@ -78,8 +93,10 @@ KE_DEFINE_TABLE_ENUM(FCmpVariant, fcmp_variant, KE_FCMP_VARIANT_TABLE)
     X(Rel, "release")               \
     X(AcqRel, "acq_rel")            \
     X(SeqCst, "seq_cst")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(MemoryOrdering, memory_ordering, KE_MEMORY_ORDERING_TABLE)
 
+// clang-format off
 #define KE_CAST_VARIANT_TABLE(X) \
     X(Trunc, "trunc")            \
     X(ZExt, "zext")              \
@@ -93,13 +110,16 @@ KE_DEFINE_TABLE_ENUM(MemoryOrdering, memory_ordering, KE_MEMORY_ORDERING_TABLE)
     X(PtrToInt, "ptrtoint")      \
     X(IntToPtr, "inttoptr")      \
     X(Bitcast, "bitcast")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(CastVariant, cast_variant, KE_CAST_VARIANT_TABLE)
 
 // Selects the variant of MetaProbOperand (same numbers).
+// clang-format off
 #define KE_META_PROB_VARIANT_TABLE(X) \
     X(Probability, "prb")             \
     X(ExpectedValue, "xpt")           \
     X(Variance, "var")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(MetaProbVariant, meta_prob_variant, KE_META_PROB_VARIANT_TABLE)
 
 // The columns of the opcode table beyond the mnemonic: what the parser, the
@@ -139,6 +159,7 @@ inline constexpr int kOwnArity = -1;
 
 // The 37 opcodes: debug name (also the record name), mnemonic, variant form,
 // operand count (or kOwnArity), destination, operand shape.
+// clang-format off
 #define KE_INSTR_OP_TABLE(X)                                                                   \
     X(IAdd, "iadd", Word, 2, Required, List)                                                   \
     X(ISub, "isub", Word, 2, Required, List)                                                   \
@@ -177,6 +198,7 @@ inline constexpr int kOwnArity = -1;
     X(MetaProb, "!prob", Own, kOwnArity, Required, List)                                       \
     X(MetaAnalysisStat, "!analysis", Own, kOwnArity, Required, Statistic)                      \
     X(MetaForall, "!forall", None, 0, Required, List)
+// clang-format on
 KE_DEFINE_TABLE_ENUM(KeInstrOp, instr_op, KE_INSTR_OP_TABLE)
 
 // The mnemonic of an opcode ("iadd" .. "!forall").

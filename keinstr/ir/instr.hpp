@@ -61,34 +61,56 @@ constexpr std::string_view field_name(std::string_view member) {
 
 // ---- field lists, shared by records of one shape ----------------------------
 
+// clang-format off
 #define KE_FIELDS_INT_POLICY(F) \
     F(Name, dest) F(Typeref, ty) F(Operand, lhs) F(Operand, rhs) F(OverflowSignednessPolicy, variant)
+// clang-format on
+// clang-format off
 #define KE_FIELDS_INT_SIGNEDNESS(F) \
     F(Name, dest) F(Typeref, ty) F(Operand, lhs) F(Operand, rhs) F(IntegerSignedness, signedness)
+// clang-format on
+// clang-format off
 #define KE_FIELDS_ICMP(F) \
     F(Name, dest) F(Typeref, ty) F(Operand, lhs) F(Operand, rhs) F(ICmpVariant, variant)
+// clang-format on
+// clang-format off
 #define KE_FIELDS_ISHT(F) \
     F(Name, dest) F(Typeref, ty) F(Operand, lhs) F(Operand, rhs) F(IShiftVariant, variant)
+// clang-format on
+// clang-format off
 #define KE_FIELDS_FCMP(F) \
     F(Name, dest) F(Typeref, ty) F(Operand, lhs) F(Operand, rhs) F(FCmpVariant, variant)
+// clang-format on
 #define KE_FIELDS_BINARY(F) F(Name, dest) F(Typeref, ty) F(Operand, lhs) F(Operand, rhs)
 #define KE_FIELDS_UNARY(F) F(Name, dest) F(Typeref, ty) F(Operand, value)
+// clang-format off
 #define KE_FIELDS_LOAD(F)                                                             \
     F(Name, dest) F(Typeref, ty) F(Operand, addr) F(OptAlignment, alignement)         \
         F(OptOrdering, ordering) F(bool, volatile_)
+// clang-format on
+// clang-format off
 #define KE_FIELDS_STORE(F) \
     F(Operand, addr) F(Operand, value) F(OptAlignment, alignement) F(OptOrdering, ordering) F(bool, volatile_)
+// clang-format on
 #define KE_FIELDS_ALLOCA(F) F(Name, dest) F(Typeref, ty) F(Operand, count) F(OptAlignment, alignement)
+// clang-format off
 #define KE_FIELDS_GEP(F) \
     F(Name, dest) F(Typeref, ty) F(Typeref, in_ty) F(Operand, base) F(OperandList, indices)
+// clang-format on
+// clang-format off
 #define KE_FIELDS_INVOKE(F) \
     F(Operand, function) F(OperandList, args) F(OptName, dest) F(OptTyperef, ty) F(OptCallingConvention, cconv)
+// clang-format on
 #define KE_FIELDS_PHI(F) F(Name, dest) F(Typeref, ty) F(PhiValues, values)
+// clang-format off
 #define KE_FIELDS_SELECT(F) \
     F(Name, dest) F(Operand, condition) F(Operand, true_value) F(Operand, false_value) F(Typeref, ty)
+// clang-format on
 #define KE_FIELDS_CAST(F) F(Name, dest) F(Typeref, ty) F(Operand, value) F(CastVariant, variant)
+// clang-format off
 #define KE_FIELDS_INSERT_VALUE(F) \
     F(Name, dest) F(Typeref, ty) F(Operand, aggregate) F(Operand, value) F(IndexList, indices)
+// clang-format on
 #define KE_FIELDS_EXTRACT_VALUE(F) F(Name, dest) F(Typeref, ty) F(Operand, aggregate) F(IndexList, indices)
 #define KE_FIELDS_META_CONDITION(F) F(Operand, condition)
 #define KE_FIELDS_META_ISDEF(F) F(Name, dest) F(Typeref, ty) F(Operand, operand)
@@ -97,6 +119,7 @@ constexpr std::string_view field_name(std::string_view member) {
 #define KE_FIELDS_META_FORALL(F) F(Name, dest) F(Typeref, ty)
 
 // Record name, field list; in opcode order.
+// clang-format off
 #define KE_INSTR_RECORDS(R)                        \
     R(IAdd, KE_FIELDS_INT_POLICY)                  \
     R(ISub, KE_FIELDS_INT_POLICY)                  \
@@ -135,6 +158,7 @@ constexpr std::string_view field_name(std::string_view member) {
     R(MetaProb, KE_FIELDS_META_PROB)               \
     R(MetaAnalysisStat, KE_FIELDS_META_ANALYSIS)   \
     R(MetaForall, KE_FIELDS_META_FORALL)
+// clang-format on
 
 #define KE_FIELD_DECL_(type, member) type member{};
 #define KE_FIELD_VISIT_(type, member) v(instr_detail::field_name(#member), self.member);

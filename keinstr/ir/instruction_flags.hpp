@@ -11,6 +11,7 @@ namespace keinstr {
 
 // Named members in declared order: name and bits. Composite members include
 // the bits of the members they extend.
+// clang-format off
 #define KE_INSTRUCTION_FLAGS_TABLE(X) \
     X(META, 0x1)                      \
     X(SIMPLE, 0x2)                    \
@@ -21,6 +22,7 @@ namespace keinstr {
     X(MEMORY, 0x400)                  \
     X(CONTROL_FLOW, 0x800)            \
     X(TERMINATOR, 0x1800)
+// clang-format on
 
 struct InstructionFlagMember {
     std::string_view name;

@@ -12,17 +12,21 @@
 namespace keinstr {
 
 // The statistic word after "!analysis." (selects AnalysisStatistic variant 0, 1, 2).
+// clang-format off
 #define KE_ANALYSIS_STATISTIC_OP_TABLE(X) \
     X(InstructionCount, "icnt")           \
     X(ExecutionCount, "excnt")            \
     X(TerminationBehavior, "term")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(AnalysisStatisticOp, analysis_statistic_op, KE_ANALYSIS_STATISTIC_OP_TABLE)
 
 // The scope word after "!analysis.term." (selects TerminationScope variant 0, 1, 2).
+// clang-format off
 #define KE_TERMINATION_SCOPE_KIND_TABLE(X) \
     X(BlockExit, "blockexit")              \
     X(FunctionExit, "funcexit")            \
     X(ReachAny, "reach")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(TerminationScopeKind, termination_scope_kind, KE_TERMINATION_SCOPE_KIND_TABLE)
 
 struct BlockExit {

@@ -131,8 +131,10 @@ template <class T>
     }
 }
 
+// clang-format off
 #define KE_RULE_(Rec) \
     CheckResult TypeChecker::check(const KeInstr& instr, const Rec& r) { return check_arith_and_meta(instr, r); }
+// clang-format on
 KE_RULE_(IAdd)
 KE_RULE_(ISub)
 KE_RULE_(IMul)

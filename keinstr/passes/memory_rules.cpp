@@ -278,8 +278,10 @@ template <class T>
     }
 }
 
+// clang-format off
 #define KE_RULE_(Rec) \
     CheckResult TypeChecker::check(const KeInstr& instr, const Rec& r) { return check_memory_and_misc(instr, r); }
+// clang-format on
 KE_RULE_(MLoad)
 KE_RULE_(MStore)
 KE_RULE_(MAlloca)

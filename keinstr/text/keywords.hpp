@@ -14,6 +14,7 @@
 namespace keinstr {
 
 // KW(value, word)
+// clang-format off
 #define KE_GRAMMAR_KEYWORD_TABLE(KW) \
     KW(Define, "define")             \
     KW(Ptr, "ptr")                   \
@@ -24,6 +25,7 @@ namespace keinstr {
     KW(External, "external")         \
     KW(Align, "align")               \
     KW(Volatile, "volatile")
+// clang-format on
 
 #define KE_GRAMMAR_KEYWORD_VALUE_(v, w) v,
 enum class Keyword : std::uint8_t { KE_GRAMMAR_KEYWORD_TABLE(KE_GRAMMAR_KEYWORD_VALUE_) };

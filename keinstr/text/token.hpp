@@ -42,6 +42,7 @@ struct BigNumber {
 
 // The token kinds in their fixed order: value / name, and the text of a kind
 // without payload (empty for the kinds that carry one).
+// clang-format off
 #define KE_TOKEN_KIND_TABLE(X) \
     X(IType, "")             \
     X(FType, "")             \
@@ -71,6 +72,7 @@ struct BigNumber {
     X(Colon, ":")            \
     X(Equals, "=")           \
     X(Newline, "\\n")
+// clang-format on
 
 // The payload-free kind of a token.
 KE_DEFINE_TABLE_ENUM(TokenDiscriminants, token_kind, KE_TOKEN_KIND_TABLE)

@@ -60,6 +60,7 @@ struct IType {
 };
 
 // The floating-point kinds: value / debug name, text, bits.
+// clang-format off
 #define KE_FTYPE_TABLE(X)   \
     X(Fp16, "fp16", 16)         \
     X(Bf16, "bf16", 16)         \
@@ -68,6 +69,7 @@ struct IType {
     X(Fp128, "fp128", 128)      \
     X(X86Fp80, "x86_fp80", 80)  \
     X(PPCFp128, "ppc_fp128", 128)
+// clang-format on
 KE_DEFINE_TABLE_ENUM(FType, ftype, KE_FTYPE_TABLE)
 inline constexpr std::size_t kFTypeCount = enum_count<FType>;
 

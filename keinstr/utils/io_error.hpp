@@ -16,12 +16,14 @@
 namespace keinstr {
 
 // value / debug name, text shown when an error carries no message
+// clang-format off
 #define KE_IO_ERROR_KIND_TABLE(X)                 \
     X(InvalidData, "invalid data")                \
     X(UnexpectedEof, "unexpected end of file")    \
     X(WriteZero, "write zero")                    \
     X(OutOfMemory, "out of memory")               \
     X(Other, "other error")
+// clang-format on
 KE_DEFINE_TABLE_ENUM(IoErrorKind, io_error_kind, KE_IO_ERROR_KIND_TABLE)
 
 std::string_view io_error_kind_text(IoErrorKind kind) noexcept;

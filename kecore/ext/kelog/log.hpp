@@ -21,12 +21,14 @@ namespace kecore {
 
 // (variant, text); a level's value is its position, and its text is its
 // variant name.
+// clang-format off
 #define KECORE_LOG_LEVELS(X) \
     X(Trace, "Trace")        \
     X(Debug, "Debug")        \
     X(Info, "Info")          \
     X(Warn, "Warn")          \
     X(Error, "Error")
+// clang-format on
 KE_DEFINE_TABLE_ENUM_OF(LogLevelEXT, std::uint32_t, log_level, KECORE_LOG_LEVELS)
 
 // "Trace", "Debug", "Info", "Warn" or "Error".
