@@ -31,28 +31,31 @@ Function make_function(std::uint32_t seed) {
     for (std::uint32_t b = 0; b < 16; ++b) {
         BasicBlock block{Label{b}, {}, Trap{}};
         block.instructions.reserve(1000);
-        block.instructions.push_back(Phi{Name{next++}, i32, {{Operand{Name{0}}, Label{0}}, {Operand{Name{next - 2}}, Label{b}}}});
+        block.instructions.push_back(
+            Phi{Name{next++}, i32, {{Operand{Name{0}}, Label{0}}, {Operand{Name{next - 2}}, Label{b}}}});
         for (std::uint32_t i = 1; i < 1000; ++i) {
             const Operand prev{Name{next - 1}};
             switch (i % 6) {
                 case 0:
-                    block.instructions.push_back(
-                        IAdd{Name{next++}, i32, prev, Operand{AnyConst{IConst{IType{32}, BigInt(i * 7919)}}},
-                             OverflowSignednessPolicy::Wrap});
+                    block.instructions.push_back(IAdd{Name{next++}, i32, prev,
+                                                      Operand{AnyConst{IConst{IType{32}, BigInt(i * 7919)}}},
+                                                      OverflowSignednessPolicy::Wrap});
                     break;
                 case 1:
                     block.instructions.push_back(
                         FMul{Name{next++}, i32, prev, Operand{AnyConst{FConst{FType::Fp64, Decimal(BigInt(i), 2)}}}});
                     break;
                 case 2:
-                    block.instructions.push_back(MLoad{Name{next++}, i32, Operand{Name{1}}, 4u, MemoryOrdering::Acq, false});
-                    break;
-                case 3:
-                    block.instructions.push_back(MStore{Operand{Name{1}}, prev, 4u, std::nullopt, false});
-                    break;
-                case 4:
                     block.instructions.push_back(
-                        Invoke{Operand{AnyConst{FunctionPointer::internal(f.uuid)}}, {prev, Operand{Name{0}}}, Name{next++}, i32, std::nullopt});
+                        MLoad{Name{next++}, i32, Operand{Name{1}}, 4u, MemoryOrdering::Acq, false});
+                    break;
+                case 3: block.instructions.push_back(MStore{Operand{Name{1}}, prev, 4u, std::nullopt, false}); break;
+                case 4:
+                    block.instructions.push_back(Invoke{Operand{AnyConst{FunctionPointer::internal(f.uuid)}},
+                                                        {prev, Operand{Name{0}}},
+                                                        Name{next++},
+                                                        i32,
+                                                        std::nullopt});
                     break;
                 default:
                     block.instructions.push_back(ICmp{Name{next++}, i32, prev, Operand{Name{0}}, ICmpVariant::Ult});

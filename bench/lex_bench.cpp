@@ -35,14 +35,31 @@ std::string generate_source(std::size_t target) {
             for (int i = 0; i < 8; ++i) {
                 const std::uint64_t r = next();
                 switch (r % 8) {
-                    case 0: fmt::format_to(std::back_inserter(s), "  %v{} = iadd.wrap i32 %a, {}\n", i, r % 100000); break;
-                    case 1: fmt::format_to(std::back_inserter(s), "  %c{} = icmp.slt i64 %b, -0x{:x}\n", i, r % 65536); break;
-                    case 2: fmt::format_to(std::back_inserter(s), "  %f{} = fadd fp64 {}.{}e-3, -2.50  ; scaled\n", i, r % 1000, r % 97); break;
-                    case 3: fmt::format_to(std::back_inserter(s), "  %l{} = load i8, ptr %p, align 8, acquire\n", i); break;
+                    case 0:
+                        fmt::format_to(std::back_inserter(s), "  %v{} = iadd.wrap i32 %a, {}\n", i, r % 100000);
+                        break;
+                    case 1:
+                        fmt::format_to(std::back_inserter(s), "  %c{} = icmp.slt i64 %b, -0x{:x}\n", i, r % 65536);
+                        break;
+                    case 2:
+                        fmt::format_to(std::back_inserter(s), "  %f{} = fadd fp64 {}.{}e-3, -2.50  ; scaled\n", i,
+                                       r % 1000, r % 97);
+                        break;
+                    case 3:
+                        fmt::format_to(std::back_inserter(s), "  %l{} = load i8, ptr %p, align 8, acquire\n", i);
+                        break;
                     case 4: fmt::format_to(std::back_inserter(s), "  store i32 %v{}, ptr %p, align 4\n", i); break;
-                    case 5: fmt::format_to(std::back_inserter(s), "  %g{} = getelementptr [ 4 x i32 ], ptr %p, i32 0, i32 {}\n", i, r % 4); break;
-                    case 6: fmt::format_to(std::back_inserter(s), "  %s{} = select i1 %c{}, i32 %a, i32 0b{:b}\n", i, i, r % 256); break;
-                    default: fmt::format_to(std::back_inserter(s), "  %r{} = invoke ptr fn_{}(i32 %a, i64 %b)\n", i, f); break;
+                    case 5:
+                        fmt::format_to(std::back_inserter(s),
+                                       "  %g{} = getelementptr [ 4 x i32 ], ptr %p, i32 0, i32 {}\n", i, r % 4);
+                        break;
+                    case 6:
+                        fmt::format_to(std::back_inserter(s), "  %s{} = select i1 %c{}, i32 %a, i32 0b{:b}\n", i, i,
+                                       r % 256);
+                        break;
+                    default:
+                        fmt::format_to(std::back_inserter(s), "  %r{} = invoke ptr fn_{}(i32 %a, i64 %b)\n", i, f);
+                        break;
                 }
             }
             fmt::format_to(std::back_inserter(s), "  branch %c0, bb{}, bb{}\n\n", (b + 1) % 4, b);

@@ -20,7 +20,9 @@ constexpr std::uint32_t kParams = 4;
 // in [0, total) is used once, in scrambled order.
 Function make_function() {
     const std::uint32_t total = kParams + kBlocks * kPerBlock;
-    const auto name = [total](std::uint32_t k) { return Name{static_cast<std::uint32_t>((std::uint64_t{k} * 7919) % total)}; };
+    const auto name = [total](std::uint32_t k) {
+        return Name{static_cast<std::uint32_t>((std::uint64_t{k} * 7919) % total)};
+    };
     Typeref i32;
     i32.uuid.bytes[0] = 1;
 
@@ -36,7 +38,8 @@ Function make_function() {
         // of the last one, for the entry) and a parameter.
         const std::uint32_t pred = b == 0 ? kBlocks - 1 : b - 1;
         const std::uint32_t pred_def = kParams + pred * kPerBlock + kPerBlock - 1;
-        block.instructions.push_back(Phi{name(k++), i32, {{Operand{name(pred_def)}, Label{pred}}, {Operand{name(0)}, Label{pred}}}});
+        block.instructions.push_back(
+            Phi{name(k++), i32, {{Operand{name(pred_def)}, Label{pred}}, {Operand{name(0)}, Label{pred}}}});
         for (std::uint32_t i = 1; i < kPerBlock; ++i, ++k) {
             const Operand lhs{name(k - 1)};
             const Operand rhs{name(k - 1 - (i % 7 == 0 ? std::min<std::uint32_t>(k - 1, 13) : 1))};

@@ -150,17 +150,16 @@ std::unique_ptr<kecore::OpaqueObject> load_opaque_object(PyObject* obj) {
 }
 
 std::optional<kecore::InstanceCreateInfo> extract_instance_create_info(PyObject* obj) {
-    static AttrName application_info("application_info"), enabled_extensions("enabled_extensions"),
-        node_id("node_id"), ext("ext");
+    static AttrName application_info("application_info"), enabled_extensions("enabled_extensions"), node_id("node_id"),
+        ext("ext");
     constexpr std::string_view kRecord = "InstanceCreateInfo";
     kecore::InstanceCreateInfo info;
-    const bool ok =
-        read_field(obj, application_info, kRecord,
-                   [&](PyObject* v) { return extract_application_info(v, info.application_info); }) &&
-        read_field(obj, enabled_extensions, kRecord,
-                   [&](PyObject* v) { return extract_string_list(v, info.enabled_extensions); }) &&
-        read_field(obj, node_id, kRecord, [&](PyObject* v) { return extract_u32(v, info.node_id); }) &&
-        read_field(obj, ext, kRecord, [&](PyObject* v) { return extract_opaque_list(v, info.ext); });
+    const bool ok = read_field(obj, application_info, kRecord,
+                               [&](PyObject* v) { return extract_application_info(v, info.application_info); }) &&
+                    read_field(obj, enabled_extensions, kRecord,
+                               [&](PyObject* v) { return extract_string_list(v, info.enabled_extensions); }) &&
+                    read_field(obj, node_id, kRecord, [&](PyObject* v) { return extract_u32(v, info.node_id); }) &&
+                    read_field(obj, ext, kRecord, [&](PyObject* v) { return extract_opaque_list(v, info.ext); });
     if (!ok) return std::nullopt;
     return info;
 }

@@ -14,13 +14,11 @@ namespace kepi {
 namespace {
 
 struct InstanceObject {
-    PyObject_HEAD
-    std::shared_ptr<kecore::InstanceContext> context;
+    PyObject_HEAD std::shared_ptr<kecore::InstanceContext> context;
 };
 
 struct ModuleObject {
-    PyObject_HEAD
-    kecore::ModuleKey key;
+    PyObject_HEAD kecore::ModuleKey key;
     std::weak_ptr<kecore::InstanceContext> instance;
 };
 
@@ -68,8 +66,7 @@ void instance_dealloc(PyObject* self) {
         // Releasing the last reference tears the instance down, which may
         // call a host log callback: keep any pending exception aside.
         SavedError pending;
-        std::shared_ptr<kecore::InstanceContext> context =
-            std::move(reinterpret_cast<InstanceObject*>(self)->context);
+        std::shared_ptr<kecore::InstanceContext> context = std::move(reinterpret_cast<InstanceObject*>(self)->context);
         reinterpret_cast<InstanceObject*>(self)->context.~shared_ptr();
         context.reset();
     }
@@ -136,8 +133,8 @@ bool add_handle_classes(PyObject* module) {
 PyObject* new_instance_object(std::shared_ptr<kecore::InstanceContext> context) {
     PyObject* self = alloc_object(g_instance_type);
     if (self == nullptr) return nullptr;  // `context` goes with this frame
-    new (&reinterpret_cast<InstanceObject*>(self)->context) std::shared_ptr<kecore::InstanceContext>(
-        std::move(context));
+    new (&reinterpret_cast<InstanceObject*>(self)->context)
+        std::shared_ptr<kecore::InstanceContext>(std::move(context));
     return self;
 }
 

@@ -42,8 +42,8 @@ Ref datetime_object(const kecore::NaiveDateTime& t) {
         datetime_class = PyObject_GetAttrString(module.get(), "datetime");
         if (datetime_class == nullptr) return Ref();
     }
-    return Ref::steal(PyObject_CallFunction(datetime_class, "iIIIIII", static_cast<int>(t.year), t.month, t.day,
-                                            t.hour, t.minute, t.second, t.nanosecond / 1000));
+    return Ref::steal(PyObject_CallFunction(datetime_class, "iIIIIII", static_cast<int>(t.year), t.month, t.day, t.hour,
+                                            t.minute, t.second, t.nanosecond / 1000));
 }
 
 bool set_item(PyObject* dict, const char* key, Ref value) {
@@ -57,8 +57,7 @@ Ref record_to_dict(const kecore::LogMessageEXT& record) {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return Ref();
     const bool ok =
-        set_item(dict.get(), "level",
-                 Ref::steal(PyLong_FromUnsignedLong(static_cast<unsigned long>(record.level)))) &&
+        set_item(dict.get(), "level", Ref::steal(PyLong_FromUnsignedLong(static_cast<unsigned long>(record.level)))) &&
         set_item(dict.get(), "timepoint", datetime_object(record.timepoint)) &&
         set_item(dict.get(), "message", string_object(record.message)) &&
         set_item(dict.get(), "module", string_object(record.module)) &&
@@ -109,8 +108,7 @@ public:
         if (!callable) return;
         try {
             Ref dict = record_to_dict(record);
-            Ref result =
-                dict ? Ref::steal(PyObject_CallFunctionObjArgs(callable.get(), dict.get(), nullptr)) : Ref();
+            Ref result = dict ? Ref::steal(PyObject_CallFunctionObjArgs(callable.get(), dict.get(), nullptr)) : Ref();
             if (!result) report_callback_error(callable.get());
         } catch (...) {
             // Out of memory inside the conversion: the record is lost.

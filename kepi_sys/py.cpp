@@ -8,11 +8,11 @@ namespace kepi {
 
 PyObject* panic_exception_type() {
     static PyObject* type = [] {
-        PyObject* t = PyErr_NewExceptionWithDoc(
-            "kepi._sys.PanicException",
-            "An internal fault of the native runtime. Derives from BaseException so that "
-            "ordinary exception handlers do not catch it.",
-            PyExc_BaseException, nullptr);
+        PyObject* t =
+            PyErr_NewExceptionWithDoc("kepi._sys.PanicException",
+                                      "An internal fault of the native runtime. Derives from BaseException so that "
+                                      "ordinary exception handlers do not catch it.",
+                                      PyExc_BaseException, nullptr);
         return t;  // kept for the life of the process
     }();
     return type;
@@ -99,12 +99,12 @@ std::string quoted_list(const std::vector<std::string>& names) {
 
 }  // namespace
 
-bool bind_arguments(const char* function, const char* const* names, size_t count,
-                    PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+bool bind_arguments(const char* function, const char* const* names, size_t count, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
     for (size_t i = 0; i < count; ++i) out[i] = nullptr;
     if (nargs < 0 || static_cast<size_t>(nargs) > count) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", function,
-                     count, nargs, nargs == 1 ? "was" : "were");
+        PyErr_Format(PyExc_TypeError, "%s() takes %zu positional arguments but %zd %s given", function, count, nargs,
+                     nargs == 1 ? "was" : "were");
         return false;
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
@@ -127,8 +127,7 @@ bool bind_arguments(const char* function, const char* const* names, size_t count
                 return false;
             }
             if (out[slot] != nullptr) {
-                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
-                             names[slot]);
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function, names[slot]);
                 return false;
             }
             out[slot] = args[nargs + k];

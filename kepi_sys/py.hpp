@@ -122,13 +122,12 @@ std::string type_name(PyObject* type);
 // Binds the fast-call arguments of a function whose parameters are all
 // positional-or-keyword and required. Raises the usual TypeError texts for
 // missing, surplus, duplicated and unexpected arguments.
-bool bind_arguments(const char* function, const char* const* names, size_t count,
-                    PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
+bool bind_arguments(const char* function, const char* const* names, size_t count, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 
 template <size_t N>
-bool bind_arguments(const char* function, const std::array<const char*, N>& names,
-                    PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    std::array<PyObject*, N>& out) {
+bool bind_arguments(const char* function, const std::array<const char*, N>& names, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, std::array<PyObject*, N>& out) {
     return bind_arguments(function, names.data(), N, args, nargs, kwnames, out.data());
 }
 

@@ -33,9 +33,12 @@ void log_record(const InstanceContext& instance, LogLevelEXT level, const LogOri
 }
 
 keinstr::NodeId node_id_bytes(std::uint32_t node_id) noexcept {
-    return {static_cast<std::uint8_t>(node_id & 0xFF), static_cast<std::uint8_t>((node_id >> 8) & 0xFF),
-            static_cast<std::uint8_t>((node_id >> 16) & 0xFF), static_cast<std::uint8_t>((node_id >> 24) & 0xFF),
-            0, 0};
+    return {static_cast<std::uint8_t>(node_id & 0xFF),
+            static_cast<std::uint8_t>((node_id >> 8) & 0xFF),
+            static_cast<std::uint8_t>((node_id >> 16) & 0xFF),
+            static_cast<std::uint8_t>((node_id >> 24) & 0xFF),
+            0,
+            0};
 }
 
 namespace {
@@ -87,17 +90,15 @@ std::expected<std::shared_ptr<InstanceContext>, KeError> InstanceContext::create
     const InstanceContext& self = *instance;
     KECORE_LOG(self, Trace, kLogOriginBase, "Instance created successfully at {}", fmt::ptr(&self));
     KECORE_LOG(self, Info, kLogOriginBase, "Application '{}' v{} using engine '{}' v{} (node ID: {})",
-               self.application_name, self.application_version, self.engine_name, self.engine_version,
-               self.node_id);
+               self.application_name, self.application_version, self.engine_name, self.engine_version, self.node_id);
     KECORE_LOG(self, Info, kLogOriginBase, "Loaded {} extensions: {}", self.plugins.size(),
                keinstr::debug_string_list(info.enabled_extensions));
     KECORE_LOG(self, Info, kLogOriginBase, "kecore version: v{} (features: {}) -- {} {}", build.version,
                keinstr::debug_string_list(build.enabled_features), build.target, build.profile);
     const std::string commit = build.version_control ? build.version_control->commit_short_id : "00000000";
     const std::string dirty = build.version_control && build.version_control->dirty ? " (dirty)" : "";
-    const std::string branch = build.version_control && build.version_control->branch
-                                   ? *build.version_control->branch
-                                   : std::string("<unnamed>");
+    const std::string branch = build.version_control && build.version_control->branch ? *build.version_control->branch
+                                                                                      : std::string("<unnamed>");
     KECORE_LOG(self, Info, kLogOriginBase, "built from commit {}..{} on branch '{}'", commit, dirty, branch);
     return instance;
 }

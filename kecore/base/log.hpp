@@ -52,8 +52,8 @@ void log_message(const InstanceContext& instance, LogLevelEXT level, const LogOr
 }  // namespace kecore
 
 // KECORE_LOG(instance, Level, origin, "template {}", args...)
-#define KECORE_LOG(instance, level, origin, ...)                                                          \
-    do {                                                                                                   \
-        if (::kecore::log_wanted((instance), ::kecore::LogLevelEXT::level))                                \
+#define KECORE_LOG(instance, level, origin, ...)                                                              \
+    do {                                                                                                      \
+        if (::kecore::log_wanted((instance), ::kecore::LogLevelEXT::level))                                   \
             ::kecore::log_message((instance), ::kecore::LogLevelEXT::level, (origin), __LINE__, __VA_ARGS__); \
     } while (false)

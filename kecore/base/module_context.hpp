@@ -40,7 +40,7 @@ struct FunctionContext {
     std::shared_ptr<keinstr::Function> function;  // a strong reference of its own
     keinstr::FunctionAnalysis analysis;           // holds its own reference to the function
     std::unique_ptr<AttachedFunctions> attached = std::make_unique<AttachedFunctions>();  // starts empty
-    keinstr::Uuid uuid;                           // the function's UUID, equal to its map key
+    keinstr::Uuid uuid;  // the function's UUID, equal to its map key
 };
 
 using FunctionContextMap = ShardedMap<keinstr::Uuid, FunctionContext>;

@@ -29,9 +29,9 @@ std::expected<ModuleKey, KeError> load_module(const std::shared_ptr<InstanceCont
         // Damaged storage: some stored type names a type the stored registry
         // does not hold, so it can never be interned. The stored types that
         // could be interned stay in the instance's registry.
-        std::string text = fmt::format(
-            "Failed to merge type registry: {} type(s) refer to types the stored registry does not hold",
-            type_map.error().types.size());
+        std::string text =
+            fmt::format("Failed to merge type registry: {} type(s) refer to types the stored registry does not hold",
+                        type_map.error().types.size());
         KECORE_LOG(self, Error, kLogOriginCompiler, "{}", text);
         return std::unexpected(KeError(KeError::Unknown{std::move(text)}));
     }

@@ -124,7 +124,7 @@ BorshResult<CompiledModuleStorage> read_payload(BorshReader& reader, std::uint64
 }  // namespace
 
 std::expected<std::vector<std::uint8_t>, KeError> CompiledModuleStorage::encode(const InstanceContext& instance,
-                                                                               std::size_t expected_payload) const {
+                                                                                std::size_t expected_payload) const {
     KECORE_LOG(instance, Trace, kLogOriginCompiler, "Serializing compiled module storage (module has {} functions)",
                module.functions.size());
 
@@ -152,8 +152,8 @@ std::expected<std::vector<std::uint8_t>, KeError> CompiledModuleStorage::encode(
         },
         kStorageCompressionLevel, &instance.zstd_contexts(), expected_payload);
     if (!written) {
-        std::string text = fmt::format("Failed to serialize compiled module storage header: {}",
-                                       written.error().to_string());
+        std::string text =
+            fmt::format("Failed to serialize compiled module storage header: {}", written.error().to_string());
         KECORE_LOG(instance, Error, kLogOriginCompiler, "{}", text);
         return std::unexpected(KeError(KeError::Unknown{std::move(text)}));
     }

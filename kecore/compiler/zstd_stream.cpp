@@ -98,8 +98,9 @@ keinstr::ByteSink ZstdCompressor::sink() {
     return [this](std::span<const std::uint8_t> data) { return write(data); };
 }
 
-BorshResult<void> compress_frame(std::vector<std::uint8_t>& out, const std::function<void(keinstr::BorshWriter&)>& produce,
-                                 int level, ZstdContextPool* pool, std::size_t expected_input) {
+BorshResult<void> compress_frame(std::vector<std::uint8_t>& out,
+                                 const std::function<void(keinstr::BorshWriter&)>& produce, int level,
+                                 ZstdContextPool* pool, std::size_t expected_input) {
     auto compressor = KE_TRY(ZstdCompressor::create(out, level, pool, expected_input));
     keinstr::BorshWriter writer(compressor.sink(), ZSTD_CStreamInSize());
     produce(writer);
@@ -122,8 +123,8 @@ BorshResult<ZstdDecompressor> ZstdDecompressor::create(std::span<const std::uint
     // libzstd's reset leaves some state of its legacy decoders and of a failed
     // frame behind, which changes what corrupt input decodes to: a context is
     // kept for reuse only after a frame of the current format that met no failure.
-    const bool current_format = input.size() >= 4 && input[0] == 0x28 && input[1] == 0xB5 && input[2] == 0x2F &&
-                                input[3] == 0xFD;
+    const bool current_format =
+        input.size() >= 4 && input[0] == 0x28 && input[1] == 0xB5 && input[2] == 0x2F && input[3] == 0xFD;
     std::unique_ptr<ZSTD_DCtx_s, Free> ctx(pool != nullptr ? pool->take_decompression() : ZSTD_createDCtx(),
                                            Free{current_format ? pool : nullptr});
     if (!ctx) return std::unexpected(out_of_memory());
@@ -263,9 +264,7 @@ ZSTD_CCtx_s* ZstdContextPool::take_compression(bool large_input) {
     return take_or_make(mutex_, compression_, [large_input] { return new_compression_context(large_input); });
 }
 
-ZSTD_DCtx_s* ZstdContextPool::take_decompression() {
-    return take_or_make(mutex_, decompression_, &ZSTD_createDCtx);
-}
+ZSTD_DCtx_s* ZstdContextPool::take_decompression() { return take_or_make(mutex_, decompression_, &ZSTD_createDCtx); }
 
 void ZstdContextPool::give_back(ZSTD_CCtx_s* c) noexcept {
     keep_or_free(mutex_, compression_, c, &ZSTD_CCtx_reset, &ZSTD_freeCCtx);

@@ -47,8 +47,7 @@ public:
     // an estimate; 0 for unknown) chooses the memory of a context made new: see
     // kLargeInputBytes.
     static keinstr::BorshResult<ZstdCompressor> create(std::vector<std::uint8_t>& out, int level = kDefaultLevel,
-                                                       ZstdContextPool* pool = nullptr,
-                                                       std::size_t expected_input = 0);
+                                                       ZstdContextPool* pool = nullptr, std::size_t expected_input = 0);
 
     ZstdCompressor(ZstdCompressor&&) noexcept = default;
     ZstdCompressor& operator=(ZstdCompressor&&) noexcept = default;

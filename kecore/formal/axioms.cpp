@@ -8,8 +8,8 @@ std::expected<std::shared_ptr<DynDerivationStrategy>, KeError> axiom_strategy_fa
 }
 
 namespace {
-const Registrar<DerivationStrategyRegistryEntry> kAxiomStrategyRegistrar{
-    derivation_strategy_registry, {"AxiomStrategy", &axiom_strategy_factory}};
+const Registrar<DerivationStrategyRegistryEntry> kAxiomStrategyRegistrar{derivation_strategy_registry,
+                                                                         {"AxiomStrategy", &axiom_strategy_factory}};
 }  // namespace
 
 }  // namespace kecore

@@ -287,20 +287,13 @@ bool matches_caret(const Comparator& c, const Version& v) {
 bool matches_impl(const Comparator& c, const Version& v) {
     switch (c.op) {
         case SemverOp::Exact:
-        case SemverOp::Wildcard:
-            return matches_exact(c, v);
-        case SemverOp::Greater:
-            return matches_greater(c, v);
-        case SemverOp::GreaterEq:
-            return matches_exact(c, v) || matches_greater(c, v);
-        case SemverOp::Less:
-            return matches_less(c, v);
-        case SemverOp::LessEq:
-            return matches_exact(c, v) || matches_less(c, v);
-        case SemverOp::Tilde:
-            return matches_tilde(c, v);
-        case SemverOp::Caret:
-            return matches_caret(c, v);
+        case SemverOp::Wildcard: return matches_exact(c, v);
+        case SemverOp::Greater: return matches_greater(c, v);
+        case SemverOp::GreaterEq: return matches_exact(c, v) || matches_greater(c, v);
+        case SemverOp::Less: return matches_less(c, v);
+        case SemverOp::LessEq: return matches_exact(c, v) || matches_less(c, v);
+        case SemverOp::Tilde: return matches_tilde(c, v);
+        case SemverOp::Caret: return matches_caret(c, v);
     }
     return false;
 }
@@ -424,7 +417,8 @@ std::expected<VersionReq, SemverError> VersionReq::parse(std::string_view text) 
         const std::string_view rest = trim_spaces(w->second);
         if (rest.empty()) return VersionReq{};
         if (rest.starts_with(','))
-            return fail(SemverErrorKind::WildcardNotTheOnlyComparator, SemverPosition::Major, static_cast<char32_t>(w->first));
+            return fail(SemverErrorKind::WildcardNotTheOnlyComparator, SemverPosition::Major,
+                        static_cast<char32_t>(w->first));
         return fail(SemverErrorKind::UnexpectedAfterWildcard);
     }
 
@@ -445,8 +439,7 @@ std::expected<VersionReq, SemverError> VersionReq::parse(std::string_view text) 
         req.comparators.push_back(std::move(parsed->comparator));
         std::string_view rest = parsed->rest;
         if (rest.empty()) return req;
-        if (!strip_prefix(rest, ','))
-            return fail(SemverErrorKind::ExpectedCommaFound, parsed->pos, first_char(rest));
+        if (!strip_prefix(rest, ',')) return fail(SemverErrorKind::ExpectedCommaFound, parsed->pos, first_char(rest));
         if (req.comparators.size() == kMaxComparators) return fail(SemverErrorKind::ExcessiveComparators);
         text = trim_spaces(rest);
     }

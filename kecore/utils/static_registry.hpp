@@ -59,8 +59,7 @@ public:
         const Node* head = head_.load(std::memory_order_relaxed);
         do {
             node.next = head;
-        } while (!head_.compare_exchange_weak(head, &node, std::memory_order_release,
-                                              std::memory_order_relaxed));
+        } while (!head_.compare_exchange_weak(head, &node, std::memory_order_release, std::memory_order_relaxed));
     }
 
     Iterator begin() const noexcept { return Iterator(head_.load(std::memory_order_acquire)); }
@@ -84,9 +83,7 @@ private:
 template <class Entry>
 class Registrar {
 public:
-    Registrar(StaticRegistry<Entry>& registry, Entry entry) noexcept : node_{entry, nullptr} {
-        registry.add(node_);
-    }
+    Registrar(StaticRegistry<Entry>& registry, Entry entry) noexcept : node_{entry, nullptr} { registry.add(node_); }
     Registrar(const Registrar&) = delete;
     Registrar& operator=(const Registrar&) = delete;
 

@@ -49,8 +49,7 @@ static_assert(kCallingConventionTexts.size() == kNamedCallingConventionCount);
 class CallingConvention {
 public:
     // A named convention; `Numbered` given here means `Numbered`(0).
-    constexpr CallingConvention(CallingConventionKind kind = CallingConventionKind::C)
-        : kind_(kind) {}
+    constexpr CallingConvention(CallingConventionKind kind = CallingConventionKind::C) : kind_(kind) {}
 
     static constexpr CallingConvention numbered(std::uint32_t n) {
         CallingConvention cc(CallingConventionKind::Numbered);
@@ -60,8 +59,7 @@ public:
 
     // The convention with the given borsh tag (0..14); `number` is used only
     // for `Numbered`. None for a tag out of range.
-    static constexpr std::optional<CallingConvention> from_tag(std::uint64_t tag,
-                                                               std::uint32_t number = 0) {
+    static constexpr std::optional<CallingConvention> from_tag(std::uint64_t tag, std::uint32_t number = 0) {
         if (tag > kNamedCallingConventionCount) return std::nullopt;
         auto kind = static_cast<CallingConventionKind>(tag);
         if (kind == CallingConventionKind::Numbered) return numbered(number);

@@ -34,9 +34,7 @@ void write_function_pointer_target(std::string& out, const FunctionPointer& ptr,
     const bool external = ptr.kind == FunctionPointerKind::External;
     out.append(external ? "ptr external " : "ptr ");
     switch (target.state) {
-        case FunctionPointerTarget::State::Named:
-            out.append("%" + target.name);
-            return;
+        case FunctionPointerTarget::State::Named: out.append("%" + target.name); return;
         case FunctionPointerTarget::State::Unnamed:
             // External functions always have a name; an unnamed one is treated as absent.
             if (!external) {

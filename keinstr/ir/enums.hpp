@@ -32,8 +32,7 @@ KE_DEFINE_TABLE_ENUM(KeTerminatorOp, terminator_op, KE_TERMINATOR_OP_TABLE)
     X(STrap, "strap")                          \
     X(UTrap, "utrap")
 // clang-format on
-KE_DEFINE_TABLE_ENUM(OverflowSignednessPolicy, overflow_signedness_policy,
-                     KE_OVERFLOW_SIGNEDNESS_POLICY_TABLE)
+KE_DEFINE_TABLE_ENUM(OverflowSignednessPolicy, overflow_signedness_policy, KE_OVERFLOW_SIGNEDNESS_POLICY_TABLE)
 
 // clang-format off
 #define KE_INTEGER_SIGNEDNESS_TABLE(X) \
@@ -226,8 +225,7 @@ constexpr OperandShape operand_shape(KeInstrOp op) { return kOpcodeForms[enum_in
 
 // Opcodes 31 to 36, exactly those whose mnemonic begins with "!".
 constexpr bool is_meta(KeInstrOp op) {
-    return enum_index(op) >= enum_index(KeInstrOp::MetaAssert) &&
-           enum_index(op) < enum_count<KeInstrOp>;
+    return enum_index(op) >= enum_index(KeInstrOp::MetaAssert) && enum_index(op) < enum_count<KeInstrOp>;
 }
 
 }  // namespace keinstr

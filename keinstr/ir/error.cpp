@@ -115,13 +115,14 @@ std::string Error::MetaInstructionInRegularFunction::message() const {
 }
 
 std::string Error::TooManyBasicBlocks::message() const {
-    return fmt::format("Function `{}` contains {} basic blocks, exceeding the maximum allowed of {}.", function,
-                       count, max);
+    return fmt::format("Function `{}` contains {} basic blocks, exceeding the maximum allowed of {}.", function, count,
+                       max);
 }
 
 std::string Error::TooManyBlockInstructions::message() const {
-    return fmt::format("Basic block `{}` in function `{}` contains {} instructions, exceeding the maximum allowed of {}.",
-                       block.to_string(), function, count, max);
+    return fmt::format(
+        "Basic block `{}` in function `{}` contains {} instructions, exceeding the maximum allowed of {}.",
+        block.to_string(), function, count, max);
 }
 
 std::string Error::TooManyInstructions::message() const {

@@ -74,88 +74,160 @@ private:
 
 // The IR error: one variant per failure, each with its fixed message.
 struct Error {
-    struct SsaMultipleDefinitions { Name name; std::string message() const; bool operator==(const SsaMultipleDefinitions&) const = default; };
-    struct MissingEntryBlock { std::string message() const; bool operator==(const MissingEntryBlock&) const = default; };
-    struct UndefinedName { Name name; std::string message() const; bool operator==(const UndefinedName&) const = default; };
+    struct SsaMultipleDefinitions {
+        Name name;
+        std::string message() const;
+        bool operator==(const SsaMultipleDefinitions&) const = default;
+    };
+    struct MissingEntryBlock {
+        std::string message() const;
+        bool operator==(const MissingEntryBlock&) const = default;
+    };
+    struct UndefinedName {
+        Name name;
+        std::string message() const;
+        bool operator==(const UndefinedName&) const = default;
+    };
     struct UndefinedInternalFunction {
-        std::string function; Uuid target;
-        std::string message() const; bool operator==(const UndefinedInternalFunction&) const = default;
+        std::string function;
+        Uuid target;
+        std::string message() const;
+        bool operator==(const UndefinedInternalFunction&) const = default;
     };
     struct UndefinedExternalFunction {
-        std::string function; Uuid target;
-        std::string message() const; bool operator==(const UndefinedExternalFunction&) const = default;
+        std::string function;
+        Uuid target;
+        std::string message() const;
+        bool operator==(const UndefinedExternalFunction&) const = default;
     };
     struct UnsoundWildcardTypes {
-        std::string function; std::vector<std::string> expected; std::vector<std::string> found;
-        std::string message() const; bool operator==(const UnsoundWildcardTypes&) const = default;
+        std::string function;
+        std::vector<std::string> expected;
+        std::vector<std::string> found;
+        std::string message() const;
+        bool operator==(const UnsoundWildcardTypes&) const = default;
     };
-    struct MetaOperandInRegularInstruction { std::string message() const; bool operator==(const MetaOperandInRegularInstruction&) const = default; };
-    struct PhiNotFirst { Label block; std::string message() const; bool operator==(const PhiNotFirst&) const = default; };
+    struct MetaOperandInRegularInstruction {
+        std::string message() const;
+        bool operator==(const MetaOperandInRegularInstruction&) const = default;
+    };
+    struct PhiNotFirst {
+        Label block;
+        std::string message() const;
+        bool operator==(const PhiNotFirst&) const = default;
+    };
     struct UndefinedBlock {
-        Label block; std::string function;
-        std::string message() const; bool operator==(const UndefinedBlock&) const = default;
+        Label block;
+        std::string function;
+        std::string message() const;
+        bool operator==(const UndefinedBlock&) const = default;
     };
     struct MetaInstructionInRegularFunction {
-        std::string function; std::string instruction;
-        std::string message() const; bool operator==(const MetaInstructionInRegularFunction&) const = default;
+        std::string function;
+        std::string instruction;
+        std::string message() const;
+        bool operator==(const MetaInstructionInRegularFunction&) const = default;
     };
     struct TooManyBasicBlocks {
-        std::string function; std::size_t count; std::size_t max;
-        std::string message() const; bool operator==(const TooManyBasicBlocks&) const = default;
+        std::string function;
+        std::size_t count;
+        std::size_t max;
+        std::string message() const;
+        bool operator==(const TooManyBasicBlocks&) const = default;
     };
     struct TooManyBlockInstructions {
-        Label block; std::string function; std::size_t count; std::size_t max;
-        std::string message() const; bool operator==(const TooManyBlockInstructions&) const = default;
+        Label block;
+        std::string function;
+        std::size_t count;
+        std::size_t max;
+        std::string message() const;
+        bool operator==(const TooManyBlockInstructions&) const = default;
     };
     struct TooManyInstructions {
-        std::string function; std::size_t count; std::size_t max;
-        std::string message() const; bool operator==(const TooManyInstructions&) const = default;
+        std::string function;
+        std::size_t count;
+        std::size_t max;
+        std::string message() const;
+        bool operator==(const TooManyInstructions&) const = default;
     };
     struct TooManyParameters {
-        std::string function; std::size_t count; std::size_t max;
-        std::string message() const; bool operator==(const TooManyParameters&) const = default;
+        std::string function;
+        std::size_t count;
+        std::size_t max;
+        std::string message() const;
+        bool operator==(const TooManyParameters&) const = default;
     };
     struct TooManyWildcardTypes {
-        std::string function; std::size_t count; std::size_t max;
-        std::string message() const; bool operator==(const TooManyWildcardTypes&) const = default;
+        std::string function;
+        std::size_t count;
+        std::size_t max;
+        std::string message() const;
+        bool operator==(const TooManyWildcardTypes&) const = default;
     };
-    struct DuplicateBlockLabel { Label block; std::string message() const; bool operator==(const DuplicateBlockLabel&) const = default; };
+    struct DuplicateBlockLabel {
+        Label block;
+        std::string message() const;
+        bool operator==(const DuplicateBlockLabel&) const = default;
+    };
     struct FileNotAccessible {
         std::string path;
         std::string io_error;  // the operating system's description of the failure
         // The description of errno value `errnum` as "<strerror text> (os error N)".
         static FileNotAccessible from_errno(std::string path, int errnum);
-        std::string message() const; bool operator==(const FileNotAccessible&) const = default;
+        std::string message() const;
+        bool operator==(const FileNotAccessible&) const = default;
     };
     struct ParserErrors {
         std::vector<ParserError> errors;
         DeferredStrings tokens;  // not shown by the message
-        std::string message() const; bool operator==(const ParserErrors&) const = default;
+        std::string message() const;
+        bool operator==(const ParserErrors&) const = default;
     };
-    struct FunctionAlreadyExists { std::string function; std::string message() const; bool operator==(const FunctionAlreadyExists&) const = default; };
-    struct UndefinedInternalFunctions { std::vector<std::string> names; std::string message() const; bool operator==(const UndefinedInternalFunctions&) const = default; };
-    struct DuplicateFunctionName { std::string function; std::string message() const; bool operator==(const DuplicateFunctionName&) const = default; };
+    struct FunctionAlreadyExists {
+        std::string function;
+        std::string message() const;
+        bool operator==(const FunctionAlreadyExists&) const = default;
+    };
+    struct UndefinedInternalFunctions {
+        std::vector<std::string> names;
+        std::string message() const;
+        bool operator==(const UndefinedInternalFunctions&) const = default;
+    };
+    struct DuplicateFunctionName {
+        std::string function;
+        std::string message() const;
+        bool operator==(const DuplicateFunctionName&) const = default;
+    };
     struct UnresolvedFunction {
-        FunctionPointerKind kind; std::string function;
-        std::string message() const; bool operator==(const UnresolvedFunction&) const = default;
+        FunctionPointerKind kind;
+        std::string function;
+        std::string message() const;
+        bool operator==(const UnresolvedFunction&) const = default;
     };
     struct TypeMismatch {
-        std::string instruction; std::string expected; std::string found;
-        std::string message() const; bool operator==(const TypeMismatch&) const = default;
+        std::string instruction;
+        std::string expected;
+        std::string found;
+        std::string message() const;
+        bool operator==(const TypeMismatch&) const = default;
     };
     struct IndexOutOfBounds {
-        std::size_t index; std::string type; std::size_t max; std::string instruction;
-        std::string message() const; bool operator==(const IndexOutOfBounds&) const = default;
+        std::size_t index;
+        std::string type;
+        std::size_t max;
+        std::string instruction;
+        std::string message() const;
+        bool operator==(const IndexOutOfBounds&) const = default;
     };
 
     // Variants in tag order.
-    using Variant = std::variant<SsaMultipleDefinitions, MissingEntryBlock, UndefinedName, UndefinedInternalFunction,
-                                 UndefinedExternalFunction, UnsoundWildcardTypes, MetaOperandInRegularInstruction,
-                                 PhiNotFirst, UndefinedBlock, MetaInstructionInRegularFunction, TooManyBasicBlocks,
-                                 TooManyBlockInstructions, TooManyInstructions, TooManyParameters,
-                                 TooManyWildcardTypes, DuplicateBlockLabel, FileNotAccessible, ParserErrors,
-                                 FunctionAlreadyExists, UndefinedInternalFunctions, DuplicateFunctionName,
-                                 UnresolvedFunction, TypeMismatch, IndexOutOfBounds>;
+    using Variant =
+        std::variant<SsaMultipleDefinitions, MissingEntryBlock, UndefinedName, UndefinedInternalFunction,
+                     UndefinedExternalFunction, UnsoundWildcardTypes, MetaOperandInRegularInstruction, PhiNotFirst,
+                     UndefinedBlock, MetaInstructionInRegularFunction, TooManyBasicBlocks, TooManyBlockInstructions,
+                     TooManyInstructions, TooManyParameters, TooManyWildcardTypes, DuplicateBlockLabel,
+                     FileNotAccessible, ParserErrors, FunctionAlreadyExists, UndefinedInternalFunctions,
+                     DuplicateFunctionName, UnresolvedFunction, TypeMismatch, IndexOutOfBounds>;
     Variant value;
 
     template <class T>
@@ -167,9 +239,13 @@ struct Error {
     // The variant's tag (declared position).
     std::uint8_t tag() const noexcept { return static_cast<std::uint8_t>(value.index()); }
     template <class T>
-    bool is() const noexcept { return std::holds_alternative<T>(value); }
+    bool is() const noexcept {
+        return std::holds_alternative<T>(value);
+    }
     template <class T>
-    const T* get_if() const noexcept { return std::get_if<T>(&value); }
+    const T* get_if() const noexcept {
+        return std::get_if<T>(&value);
+    }
 
     // The variant's message.
     std::string message() const;

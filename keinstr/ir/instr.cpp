@@ -98,14 +98,12 @@ std::optional<Typeref> KeInstr::destination_type() const {
 
 TypeList KeInstr::referenced_types() const {
     TypeList types;
-    std::visit([&](const auto& rec) { for_each_type_field(rec, [&](const Typeref& t) { types.push(t); }); },
-               variant());
+    std::visit([&](const auto& rec) { for_each_type_field(rec, [&](const Typeref& t) { types.push(t); }); }, variant());
     return types;
 }
 
 void KeInstr::remap_types(const TypeMap& map) {
-    std::visit([&](auto& rec) { for_each_type_field(rec, [&](Typeref& t) { remap_typeref(t, map); }); },
-               variant());
+    std::visit([&](auto& rec) { for_each_type_field(rec, [&](Typeref& t) { remap_typeref(t, map); }); }, variant());
 }
 
 std::string KeInstr::debug() const {
@@ -117,9 +115,7 @@ std::string KeInstr::debug() const {
         variant());
 }
 
-std::string MetaProbOperand::debug() const {
-    return std::string(debug_name(variant)) + "(" + operand.debug() + ")";
-}
+std::string MetaProbOperand::debug() const { return std::string(debug_name(variant)) + "(" + operand.debug() + ")"; }
 
 void write_debug_value(std::string& out, const Name& v) { out += v.debug(); }
 void write_debug_value(std::string& out, const Label& v) { out += v.debug(); }

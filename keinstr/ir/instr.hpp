@@ -162,17 +162,17 @@ constexpr std::string_view field_name(std::string_view member) {
 
 #define KE_FIELD_DECL_(type, member) type member{};
 #define KE_FIELD_VISIT_(type, member) v(instr_detail::field_name(#member), self.member);
-#define KE_DEFINE_INSTR_RECORD_(Rec, FIELDS)                               \
-    struct Rec {                                                           \
-        FIELDS(KE_FIELD_DECL_)                                             \
-        static constexpr KeInstrOp op = KeInstrOp::Rec;                    \
-        static constexpr std::string_view record_name = #Rec;              \
+#define KE_DEFINE_INSTR_RECORD_(Rec, FIELDS)                                \
+    struct Rec {                                                            \
+        FIELDS(KE_FIELD_DECL_)                                              \
+        static constexpr KeInstrOp op = KeInstrOp::Rec;                     \
+        static constexpr std::string_view record_name = #Rec;               \
         /* Calls v(field name, field) for every field in declared order. */ \
-        template <class Self, class V>                                     \
-        static void visit_fields(Self& self, V&& v) {                      \
-            FIELDS(KE_FIELD_VISIT_)                                        \
-        }                                                                  \
-        bool operator==(const Rec&) const = default;                       \
+        template <class Self, class V>                                      \
+        static void visit_fields(Self& self, V&& v) {                       \
+            FIELDS(KE_FIELD_VISIT_)                                         \
+        }                                                                   \
+        bool operator==(const Rec&) const = default;                        \
     };
 KE_INSTR_RECORDS(KE_DEFINE_INSTR_RECORD_)
 #undef KE_DEFINE_INSTR_RECORD_

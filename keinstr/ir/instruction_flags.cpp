@@ -23,8 +23,6 @@ std::string flags_text(InstructionFlags flags) {
     return out;
 }
 
-std::string debug_string(InstructionFlags flags) {
-    return "InstructionFlags(" + flags_text(flags) + ")";
-}
+std::string debug_string(InstructionFlags flags) { return "InstructionFlags(" + flags_text(flags) + ")"; }
 
 }  // namespace keinstr

@@ -53,17 +53,12 @@ struct InstructionFlags {
     }
 
     constexpr bool empty() const { return bits == 0; }
-    constexpr bool contains(InstructionFlags other) const {
-        return (bits & other.bits) == other.bits;
-    }
-    constexpr InstructionFlags operator|(InstructionFlags other) const {
-        return InstructionFlags{bits | other.bits};
-    }
+    constexpr bool contains(InstructionFlags other) const { return (bits & other.bits) == other.bits; }
+    constexpr InstructionFlags operator|(InstructionFlags other) const { return InstructionFlags{bits | other.bits}; }
     constexpr bool operator==(const InstructionFlags&) const = default;
 };
 
-#define KE_IFLAG_DEF_(name, value) \
-    inline constexpr InstructionFlags InstructionFlags::name{value};
+#define KE_IFLAG_DEF_(name, value) inline constexpr InstructionFlags InstructionFlags::name{value};
 KE_INSTRUCTION_FLAGS_TABLE(KE_IFLAG_DEF_)
 #undef KE_IFLAG_DEF_
 

@@ -26,9 +26,7 @@ bool Module::operator==(const Module& other) const {
     return true;
 }
 
-void Module::insert_function(Function function) {
-    insert_function(std::make_shared<Function>(std::move(function)));
-}
+void Module::insert_function(Function function) { insert_function(std::make_shared<Function>(std::move(function))); }
 
 void Module::insert_function(std::shared_ptr<Function> function) {
     if (!function) return;

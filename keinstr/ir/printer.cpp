@@ -184,8 +184,7 @@ void write_instr(std::string& out, const KeInstr& instr, const TypeRegistry& reg
     InstrWriter(out, registry, module).write(instr);
 }
 
-void write_terminator(std::string& out, const KeTerminator& term, const TypeRegistry* registry,
-                      const Module* module) {
+void write_terminator(std::string& out, const KeTerminator& term, const TypeRegistry* registry, const Module* module) {
     if (const auto* b = std::get_if<Branch>(&term)) {
         out.append("branch ");
         b->condition.write(out, registry, module);

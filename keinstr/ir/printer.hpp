@@ -22,8 +22,7 @@ inline constexpr std::string_view kMissingTypeText = "<unknown type>";
 // Appends the text of `instr`: "%N: TYPE = " when it defines a register, the
 // mnemonic, then the opcode's own rest. Every type is shown through
 // `registry`; `module`, when given, names function pointers.
-void write_instr(std::string& out, const KeInstr& instr, const TypeRegistry& registry,
-                 const Module* module = nullptr);
+void write_instr(std::string& out, const KeInstr& instr, const TypeRegistry& registry, const Module* module = nullptr);
 
 // Appends the text of `term`; undef operands show their type only with a
 // registry.

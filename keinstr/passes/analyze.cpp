@@ -31,7 +31,8 @@ DestMap DestMap::from_definitions(std::vector<value_type> definitions) {
         // Dense names: one slot per number, holding the last definition met.
         constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
         std::vector<std::uint32_t> last(std::size_t{top} + 1, kEmpty);
-        for (std::size_t i = 0; i < definitions.size(); ++i) last[definitions[i].first.id] = static_cast<std::uint32_t>(i);
+        for (std::size_t i = 0; i < definitions.size(); ++i)
+            last[definitions[i].first.id] = static_cast<std::uint32_t>(i);
         map.entries_.reserve(definitions.size());
         for (const std::uint32_t i : last) {
             if (i != kEmpty) map.entries_.push_back(definitions[i]);
@@ -52,7 +53,8 @@ DestMap::const_iterator DestMap::find(Name name) const noexcept {
     // With dense names an entry's place is its number less the first number.
     if (!entries_.empty() && name.id >= entries_.front().first.id) {
         const std::size_t at = name.id - entries_.front().first.id;
-        if (at < entries_.size() && entries_[at].first == name) return entries_.begin() + static_cast<std::ptrdiff_t>(at);
+        if (at < entries_.size() && entries_[at].first == name)
+            return entries_.begin() + static_cast<std::ptrdiff_t>(at);
     }
     const auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
                                      [](const value_type& e, Name n) { return e.first < n; });
@@ -90,8 +92,8 @@ DestMap Function::derive_dest_map() const {
         prefetch_next_block(body, it);
         const auto& [label, block] = *it;
         for (std::size_t i = 0; i < block.instructions.size(); ++i) {
-            const std::optional<Name> dest = std::visit(
-                [](const auto& rec) { return record_fields::destination(rec); }, block.instructions[i].variant());
+            const std::optional<Name> dest = std::visit([](const auto& rec) { return record_fields::destination(rec); },
+                                                        block.instructions[i].variant());
             if (dest) definitions.emplace_back(*dest, InstructionPosition{label, static_cast<std::uint32_t>(i)});
         }
     }

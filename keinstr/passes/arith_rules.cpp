@@ -14,7 +14,8 @@ template <class T, class... U>
 inline constexpr bool is_one_of = (std::is_same_v<T, U> || ...);
 
 template <class T>
-inline constexpr bool is_int_binary = is_one_of<T, IAdd, ISub, IMul, IDiv, IRem, ISht, IAnd, IOr, IXor, IImplies, IEquiv>;
+inline constexpr bool is_int_binary =
+    is_one_of<T, IAdd, ISub, IMul, IDiv, IRem, ISht, IAnd, IOr, IXor, IImplies, IEquiv>;
 template <class T>
 inline constexpr bool is_int_unary = is_one_of<T, INeg, INot>;
 template <class T>
@@ -42,8 +43,8 @@ CheckResult operands_have_type(TypeChecker& c, const KeInstr& instr, Typeref d, 
 
 // icmp and fcmp: an i1 (or i1 vector) result over two operands of one type whose kind and
 // shape match the result.
-CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const Operand& lhs,
-                          const Operand& rhs, bool floating) {
+CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const Operand& lhs, const Operand& rhs,
+                          bool floating) {
     const TypeShape& ds = c.shape(d);
     if (!ds.is_i1() && !ds.lane_is_i1()) {
         return std::unexpected(c.mismatch(instr, std::string(type_label::kI1OrI1Vector), c.text(d)));
@@ -63,8 +64,8 @@ CheckResult check_compare(TypeChecker& c, const KeInstr& instr, Typeref d, const
     }
     const bool ok = (floating ? ls.lane_is_float() : ls.lane_is_int()) && ls.same_shape(ds);
     if (!ok) {
-        return std::unexpected(c.mismatch(
-            instr, floating ? type_label::fp_vector(ds.size) : type_label::int_vector(ds.size), c.text(l)));
+        return std::unexpected(
+            c.mismatch(instr, floating ? type_label::fp_vector(ds.size) : type_label::int_vector(ds.size), c.text(l)));
     }
     return {};
 }

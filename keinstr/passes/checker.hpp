@@ -41,9 +41,9 @@ inline constexpr std::string_view kBitcastable = "iN or fp or <K x iN> or <K x f
 inline constexpr std::string_view kFpOrInt = "fp or iN";
 inline constexpr std::string_view kVoid = "void";
 inline constexpr std::string_view kConstantInteger = "constant integer";
-std::string int_vector(const VcSize& lanes);       // "<{} x iN>"
-std::string fp_vector(const VcSize& lanes);        // "<{} x fp>"
-std::string any_vector(const VcSize& lanes);       // "<{} x T>"
+std::string int_vector(const VcSize& lanes);        // "<{} x iN>"
+std::string fp_vector(const VcSize& lanes);         // "<{} x fp>"
+std::string any_vector(const VcSize& lanes);        // "<{} x T>"
 std::string int_narrower_than(std::uint32_t bits);  // "iN where N < {}"
 std::string int_wider_than(std::uint32_t bits);     // "iN where N > {}"
 std::string one_of(std::string_view kinds);         // "one of {}"
@@ -96,9 +96,9 @@ public:
     // struct are cached.
     std::optional<Typeref> struct_element(Typeref t, std::size_t index);
 
-    std::string text(Typeref t) const;                // the registry's text of a type
-    std::string text(const Operand& op) const;        // an operand as printed
-    std::string text(const KeInstr& instr) const;     // an instruction as printed
+    std::string text(Typeref t) const;                 // the registry's text of a type
+    std::string text(const Operand& op) const;         // an operand as printed
+    std::string text(const KeInstr& instr) const;      // an instruction as printed
     std::string text(const KeTerminator& term) const;  // a terminator as printed
 
     // Findings.
@@ -109,8 +109,8 @@ public:
         return Error{Error::TypeMismatch{text(term), std::move(expected), std::move(found)}};
     }
     Error out_of_bounds(const KeInstr& instr, std::uint64_t index, Typeref aggregate, std::size_t count) const {
-        return Error{Error::IndexOutOfBounds{static_cast<std::size_t>(index), text(aggregate),
-                                             largest_index(count), text(instr)}};
+        return Error{Error::IndexOutOfBounds{static_cast<std::size_t>(index), text(aggregate), largest_index(count),
+                                             text(instr)}};
     }
 
     // The rules.

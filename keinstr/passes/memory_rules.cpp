@@ -40,8 +40,7 @@ std::expected<Typeref, Error> walk_aggregate(TypeChecker& c, const KeInstr& inst
                     break;
                 }
                 [[fallthrough]];
-            default:
-                return std::unexpected(c.mismatch(instr, std::string(type_label::kAggregate), c.text(current)));
+            default: return std::unexpected(c.mismatch(instr, std::string(type_label::kAggregate), c.text(current)));
         }
     }
     return current;
@@ -63,7 +62,8 @@ CheckResult check_getelementptr(TypeChecker& c, const KeInstr& instr, const MGet
     if (!same_type(base, ptr)) return std::unexpected(c.mismatch(instr, c.text(ptr), c.text(base)));
     for (const Operand& index : r.indices) {
         const Typeref t = KE_TRY(c.operand_type(index));
-        if (!c.shape(t).is_int()) return std::unexpected(c.mismatch(instr, std::string(type_label::kInt), c.text(index)));
+        if (!c.shape(t).is_int())
+            return std::unexpected(c.mismatch(instr, std::string(type_label::kInt), c.text(index)));
     }
     if (r.indices.size() < 2) return {};
 
@@ -83,14 +83,9 @@ CheckResult check_getelementptr(TypeChecker& c, const KeInstr& instr, const MGet
                 current = *element;
                 break;
             }
-            case Kind::Array:
-                current = s.element;
-                break;
-            case Kind::Vector:
-                current = c.intern_lane(s.lane);
-                break;
-            default:
-                return std::unexpected(c.mismatch(instr, std::string(type_label::kAggregate), c.text(current)));
+            case Kind::Array: current = s.element; break;
+            case Kind::Vector: current = c.intern_lane(s.lane); break;
+            default: return std::unexpected(c.mismatch(instr, std::string(type_label::kAggregate), c.text(current)));
         }
     }
     return {};
@@ -128,27 +123,19 @@ CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
     enum class Rule { Int, Fp, ScalarPtr, IntOrFp };
     const auto holds = [&](Rule rule, const CastElement& e, const TypeShape& whole) {
         switch (rule) {
-            case Rule::Int:
-                return e.is_int();
-            case Rule::Fp:
-                return e.is_float();
-            case Rule::ScalarPtr:
-                return whole.is_ptr();
-            case Rule::IntOrFp:
-                return e.is_int() || e.is_float();
+            case Rule::Int: return e.is_int();
+            case Rule::Fp: return e.is_float();
+            case Rule::ScalarPtr: return whole.is_ptr();
+            case Rule::IntOrFp: return e.is_int() || e.is_float();
         }
         return false;
     };
     const auto label = [](Rule rule) -> std::string {
         switch (rule) {
-            case Rule::Int:
-                return std::string(type_label::kInt);
-            case Rule::Fp:
-                return std::string(type_label::kFp);
-            case Rule::ScalarPtr:
-                return std::string(type_label::kPtr);
-            case Rule::IntOrFp:
-                return std::string(type_label::kBitcastable);
+            case Rule::Int: return std::string(type_label::kInt);
+            case Rule::Fp: return std::string(type_label::kFp);
+            case Rule::ScalarPtr: return std::string(type_label::kPtr);
+            case Rule::IntOrFp: return std::string(type_label::kBitcastable);
         }
         return {};
     };
@@ -158,29 +145,16 @@ CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
     switch (r.variant) {
         case CastVariant::Trunc:
         case CastVariant::ZExt:
-        case CastVariant::SExt:
-            break;
+        case CastVariant::SExt: break;
         case CastVariant::FpTrunc:
-        case CastVariant::FpExt:
-            v_rule = d_rule = Rule::Fp;
-            break;
+        case CastVariant::FpExt: v_rule = d_rule = Rule::Fp; break;
         case CastVariant::FpToUI:
-        case CastVariant::FpToSI:
-            v_rule = Rule::Fp;
-            break;
+        case CastVariant::FpToSI: v_rule = Rule::Fp; break;
         case CastVariant::UIToFp:
-        case CastVariant::SIToFp:
-            d_rule = Rule::Fp;
-            break;
-        case CastVariant::PtrToInt:
-            v_rule = Rule::ScalarPtr;
-            break;
-        case CastVariant::IntToPtr:
-            d_rule = Rule::ScalarPtr;
-            break;
-        case CastVariant::Bitcast:
-            v_rule = d_rule = Rule::IntOrFp;
-            break;
+        case CastVariant::SIToFp: d_rule = Rule::Fp; break;
+        case CastVariant::PtrToInt: v_rule = Rule::ScalarPtr; break;
+        case CastVariant::IntToPtr: d_rule = Rule::ScalarPtr; break;
+        case CastVariant::Bitcast: v_rule = d_rule = Rule::IntOrFp; break;
     }
     if (!holds(v_rule, ve, vs)) return std::unexpected(c.mismatch(instr, label(v_rule), c.text(v)));
     if (!holds(d_rule, de, ds)) return std::unexpected(c.mismatch(instr, label(d_rule), c.text(r.ty)));
@@ -199,7 +173,8 @@ CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
             break;
         case CastVariant::FpTrunc:
             if (!(ftype_byte_size(ve.fp) > ftype_byte_size(de.fp))) {
-                return std::unexpected(c.mismatch(instr, type_label::one_of(fp_kinds_by_size(ve.fp, true)), c.text(r.ty)));
+                return std::unexpected(
+                    c.mismatch(instr, type_label::one_of(fp_kinds_by_size(ve.fp, true)), c.text(r.ty)));
             }
             break;
         case CastVariant::FpExt:
@@ -210,11 +185,11 @@ CheckResult check_cast(TypeChecker& c, const KeInstr& instr, const Cast& r) {
             break;
         case CastVariant::Bitcast:
             if (element_bit_width(ve) != element_bit_width(de)) {
-                return std::unexpected(c.mismatch(instr, type_label::type_of_size(element_bit_width(ve)), c.text(r.ty)));
+                return std::unexpected(
+                    c.mismatch(instr, type_label::type_of_size(element_bit_width(ve)), c.text(r.ty)));
             }
             break;
-        default:
-            break;
+        default: break;
     }
     return {};
 }

@@ -33,8 +33,7 @@ std::expected<void, Error> type_check(const Function& function, const TypeRegist
 // The checker proper: the parameters in order, the blocks in label order and the
 // optional return type.
 std::expected<void, Error> type_check(const TypeRegistry& registry, std::span<const std::pair<Name, Typeref>> params,
-                                      const BlockMap& blocks,
-                                      const std::optional<Typeref>& return_type);
+                                      const BlockMap& blocks, const std::optional<Typeref>& return_type);
 
 class TypeChecker;
 

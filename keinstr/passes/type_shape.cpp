@@ -101,17 +101,12 @@ AnyType lane_as_type(const PrimaryBasicType& lane) {
 std::uint32_t ftype_byte_size(FType f) noexcept {
     switch (f) {
         case FType::Fp16:
-        case FType::Bf16:
-            return 2;
-        case FType::Fp32:
-            return 4;
-        case FType::Fp64:
-            return 8;
-        case FType::X86Fp80:
-            return 10;
+        case FType::Bf16: return 2;
+        case FType::Fp32: return 4;
+        case FType::Fp64: return 8;
+        case FType::X86Fp80: return 10;
         case FType::Fp128:
-        case FType::PPCFp128:
-            return 16;
+        case FType::PPCFp128: return 16;
     }
     return 0;
 }

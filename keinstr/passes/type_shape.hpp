@@ -29,12 +29,12 @@ struct TypeShape {
     };
 
     Kind kind = Kind::Unknown;
-    std::uint32_t bits = 0;      // Int: width
-    FType fp = FType::Fp16;      // Float: kind
-    VcSize size{};               // Vector: lane kind and count
-    PrimaryBasicType lane{};     // Vector: lane type
-    std::size_t count = 0;       // Array: element count; Struct: number of elements
-    Typeref element{};           // Array: element type
+    std::uint32_t bits = 0;   // Int: width
+    FType fp = FType::Fp16;   // Float: kind
+    VcSize size{};            // Vector: lane kind and count
+    PrimaryBasicType lane{};  // Vector: lane type
+    std::size_t count = 0;    // Array: element count; Struct: number of elements
+    Typeref element{};        // Array: element type
 
     bool is_int() const noexcept { return kind == Kind::Int; }
     bool is_i1() const noexcept { return kind == Kind::Int && bits == 1; }

@@ -172,7 +172,8 @@ VerifyResult verify_function(const Function& f, const Module* module, const Inte
     // Step 3: the phis of a block form an unbroken run at its start.
     if (walk.phi_not_first) return std::unexpected(Error{Error::PhiNotFirst{*walk.phi_not_first}});
     // Step 4: every terminator target is a block of the function.
-    if (walk.undefined_block) return std::unexpected(Error{Error::UndefinedBlock{*walk.undefined_block, f.display_name()}});
+    if (walk.undefined_block)
+        return std::unexpected(Error{Error::UndefinedBlock{*walk.undefined_block, f.display_name()}});
     // Step 5: single definition.
     if (walk.redefined) return std::unexpected(Error{Error::SsaMultipleDefinitions{*walk.redefined}});
 

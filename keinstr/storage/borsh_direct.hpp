@@ -281,8 +281,7 @@ public:
                 uuid((box != nullptr ? *box : v.emplace<2>()).get_mut().uuid);
                 return true;
             }
-            default:
-                return false;
+            default: return false;
         }
     }
     bool get(MetaProbOperand& out) { return get(out.variant) && get(out.operand); }
@@ -371,8 +370,7 @@ private:
                 uuid(c.uuid);
                 return true;
             }
-            default:
-                return false;
+            default: return false;
         }
     }
 

@@ -201,8 +201,7 @@ BorshResult<std::size_t> read_alternative(BorshReader& r, Out& out) {
     constexpr std::size_t n = std::variant_size_v<Variant>;
     auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(n)));
     static constexpr auto makers = []<std::size_t... I>(std::index_sequence<I...>) {
-        return std::array<void (*)(Out&), n>{
-            +[](Out& o) { static_cast<Variant&>(o).template emplace<I>(); }...};
+        return std::array<void (*)(Out&), n>{+[](Out& o) { static_cast<Variant&>(o).template emplace<I>(); }...};
     }(std::make_index_sequence<n>{});
     makers[t](out);
     return static_cast<std::size_t>(t);
@@ -271,11 +270,10 @@ Void read_instruction_back(BorshReader& r, InstrList& out) {
     constexpr std::size_t n = std::variant_size_v<KeInstrVariant>;
     auto t = KE_TRY(r.tag(static_cast<std::uint8_t>(n)));
     static constexpr auto readers = []<std::size_t... I>(std::index_sequence<I...>) {
-        return std::array<Void (*)(BorshReader&, InstrList&), n>{
-            +[](BorshReader& br, InstrList& list) {
-                KeInstr& instr = list.emplace_back(std::in_place_index<I>);
-                return read_instruction_fields(br, *std::get_if<I>(&instr.variant()));
-            }...};
+        return std::array<Void (*)(BorshReader&, InstrList&), n>{+[](BorshReader& br, InstrList& list) {
+            KeInstr& instr = list.emplace_back(std::in_place_index<I>);
+            return read_instruction_fields(br, *std::get_if<I>(&instr.variant()));
+        }...};
     }(std::make_index_sequence<n>{});
     return readers[t](r, out);
 }
@@ -468,12 +466,9 @@ BorshResult<void> borsh_read(BorshReader& r, AnyConst& out) {
         return std::visit([&](auto& c) { return borsh_read(r, c); }, static_cast<AnyConst::variant&>(out));
     }
     switch (t) {
-        case 0:
-            return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<0>());
-        case 1:
-            return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<1>());
-        default:
-            return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<2>());
+        case 0: return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<0>());
+        case 1: return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<1>());
+        default: return borsh_read(r, static_cast<AnyConst::variant&>(out).emplace<2>());
     }
 }
 

@@ -28,7 +28,8 @@ struct BulkAllocator {
     static constexpr bool is_bulk(std::size_t n) noexcept { return n >= kBulkBytes / sizeof(T); }
 
     T* allocate(std::size_t n) {
-        if (n > std::allocator_traits<std::allocator<T>>::max_size(std::allocator<T>{})) throw std::bad_array_new_length();
+        if (n > std::allocator_traits<std::allocator<T>>::max_size(std::allocator<T>{}))
+            throw std::bad_array_new_length();
         if (!is_bulk(n)) return std::allocator<T>{}.allocate(n);
         void* p = allocate_huge_pages(n * sizeof(T));
         if (p == nullptr) throw std::bad_alloc();

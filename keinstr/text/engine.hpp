@@ -102,12 +102,12 @@ struct TypeFrame {
     enum class Kind : std::uint8_t { Array, Struct };
     Kind kind = Kind::Array;
     bool packed = false;
-    std::size_t start = 0;          // first token of the aggregate
-    std::size_t start_findings = 0; // findings count when it began
-    Furthest::Mark label{};         // furthest record before its alternative began
-    std::size_t count_token = 0;    // array: index of the element-count token
-    std::size_t elements_base = 0;  // struct: its first element in the element stack
-    std::size_t item_pos = 0;       // struct: where a failed element gives back to
+    std::size_t start = 0;           // first token of the aggregate
+    std::size_t start_findings = 0;  // findings count when it began
+    Furthest::Mark label{};          // furthest record before its alternative began
+    std::size_t count_token = 0;     // array: index of the element-count token
+    std::size_t elements_base = 0;   // struct: its first element in the element stack
+    std::size_t item_pos = 0;        // struct: where a failed element gives back to
     std::size_t item_findings = 0;
 };
 

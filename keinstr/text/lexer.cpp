@@ -78,10 +78,10 @@ enum class Start : std::uint8_t { None, Word, MetaWord, OtherWord, Numeral, Punc
 
 // The one-character punctuation tokens.
 constexpr std::pair<char, TokenDiscriminants> kPuncts[] = {
-    {'(', TokenDiscriminants::LParen},   {')', TokenDiscriminants::RParen},   {'{', TokenDiscriminants::LBrace},
-    {'}', TokenDiscriminants::RBrace},   {'[', TokenDiscriminants::LBracket}, {']', TokenDiscriminants::RBracket},
-    {'<', TokenDiscriminants::LAngle},   {'>', TokenDiscriminants::RAngle},   {',', TokenDiscriminants::Comma},
-    {':', TokenDiscriminants::Colon},    {'=', TokenDiscriminants::Equals},
+    {'(', TokenDiscriminants::LParen}, {')', TokenDiscriminants::RParen},   {'{', TokenDiscriminants::LBrace},
+    {'}', TokenDiscriminants::RBrace}, {'[', TokenDiscriminants::LBracket}, {']', TokenDiscriminants::RBracket},
+    {'<', TokenDiscriminants::LAngle}, {'>', TokenDiscriminants::RAngle},   {',', TokenDiscriminants::Comma},
+    {':', TokenDiscriminants::Colon},  {'=', TokenDiscriminants::Equals},
 };
 
 constexpr std::array<Start, 256> make_starts() {
@@ -416,8 +416,8 @@ private:
             t = Token::number(d[p] == '-' ? -value : value);
             return skip_spacing<kChecked>(d, n, e);
         }
-        const std::size_t q = e > first && (!kChecked || e < n) && d[e] == '.' ? fraction(p, first, e, t)
-                                                                                 : general_numeral(p, t);
+        const std::size_t q =
+            e > first && (!kChecked || e < n) && d[e] == '.' ? fraction(p, first, e, t) : general_numeral(p, t);
         return q == kNoToken ? q : skip_spacing(q);
     }
 
@@ -431,8 +431,7 @@ private:
         std::size_t e = point + 1;
         while (e < n && is_digit(d[e])) ++e;
         const std::size_t fraction_digits = e - point - 1;
-        if (fraction_digits == 0 || (point - first) + fraction_digits > 18 ||
-            (e < n && (cls(d[e]) & (kIdent | kDot))))
+        if (fraction_digits == 0 || (point - first) + fraction_digits > 18 || (e < n && (cls(d[e]) & (kIdent | kDot))))
             return general_numeral(p, t);
         std::int64_t mantissa = 0;  // below 10^18
         for (std::size_t i = first; i < e; ++i)
@@ -578,8 +577,7 @@ private:
         }
     }
 
-    [[gnu::noinline]] bool numbered_calling_convention(std::size_t p, std::size_t head_end, std::size_t end,
-                                                       Token& t) {
+    [[gnu::noinline]] bool numbered_calling_convention(std::size_t p, std::size_t head_end, std::size_t end, Token& t) {
         const std::optional<CallingConvention> cc = CallingConvention::from_str(s_.substr(p, head_end - p));
         if (!cc) return false;
         t = Token::calling_convention(*cc);
@@ -642,8 +640,7 @@ private:
     // during the attempt itself: a token rule records findings only once it has
     // matched, and an attempt whose token matched cannot fail.
     LexError syntax_error(std::size_t begin) const {
-        static constexpr std::array<std::string_view, 11> kPunct{"(", ")", "{", "}", "[", "]",
-                                                                  "<", ">", ",", ":", "="};
+        static constexpr std::array<std::string_view, 11> kPunct{"(", ")", "{", "}", "[", "]", "<", ">", ",", ":", "="};
         Furthest f;
         const std::size_t p = skip_spacing(begin);
         // Spacing (after the previous token and before this one) stops here.

@@ -126,7 +126,9 @@ bool block_parser(Parser& p, BodyBlocks& body) {
         std::vector<KeInstr>& scratch = p.block_scratch();
         const std::size_t base = scratch.size();
         p.separated(K::Newline, [&]() -> bool { return parse_instruction_into(p, scratch); });
-        const auto give_back = [&] { scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(base), scratch.end()); };
+        const auto give_back = [&] {
+            scratch.erase(scratch.begin() + static_cast<std::ptrdiff_t>(base), scratch.end());
+        };
         optional_newline(p);
         auto terminator = parse_terminator(p);
         if (!terminator) {
@@ -138,7 +140,8 @@ bool block_parser(Parser& p, BodyBlocks& body) {
         if (!duplicate) {
             InstrList instructions{ArenaAllocator<KeInstr>(p.state().instruction_arena)};
             instructions.reserve(scratch.size() - base);
-            instructions.insert(instructions.end(), std::make_move_iterator(scratch.begin() + static_cast<std::ptrdiff_t>(base)),
+            instructions.insert(instructions.end(),
+                                std::make_move_iterator(scratch.begin() + static_cast<std::ptrdiff_t>(base)),
                                 std::make_move_iterator(scratch.end()));
             body.add(*label, BasicBlock{*label, std::move(instructions), std::move(*terminator)});
         }

@@ -104,9 +104,7 @@ private:
     static std::uint64_t slot_of(std::uint32_t number, std::uint64_t h) noexcept {
         return (h & 0xFFFF'FFFF'0000'0000ull) | (std::uint64_t{number} + 1);
     }
-    static std::uint32_t number_in(std::uint64_t slot) noexcept {
-        return static_cast<std::uint32_t>(slot) - 1;
-    }
+    static std::uint32_t number_in(std::uint64_t slot) noexcept { return static_cast<std::uint32_t>(slot) - 1; }
 
     // The slot holding `name` (hash `h`), or the empty slot where it would go.
     std::size_t probe(std::string_view name, std::uint64_t h) const noexcept {

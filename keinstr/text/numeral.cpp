@@ -11,9 +11,7 @@ namespace keinstr {
 namespace {
 
 constexpr bool is_dec(char c) noexcept { return c >= '0' && c <= '9'; }
-constexpr bool is_hex(char c) noexcept {
-    return is_dec(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+constexpr bool is_hex(char c) noexcept { return is_dec(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 constexpr bool is_oct(char c) noexcept { return c >= '0' && c <= '7'; }
 constexpr bool is_bin(char c) noexcept { return c == '0' || c == '1'; }
 

@@ -144,9 +144,7 @@ private:
     std::unordered_map<std::string_view, Uuid> external_;
 };
 
-void log_error(std::string text) {
-    KEINSTR_LOG(kLogTargetParser, LogLevel::Error, std::move(text));
-}
+void log_error(std::string text) { KEINSTR_LOG(kLogTargetParser, LogLevel::Error, std::move(text)); }
 
 std::string optional_name_debug(const std::optional<std::string>& name) {
     if (!name) return "None";
@@ -163,8 +161,8 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     // 2. State: resolver over the module as it is now, fresh random function UUIDs.
     RandomUuids uuids;
     Resolution resolution(module, uuids);
-    auto resolver = std::make_shared<const FunctionResolver>(
-        [&resolution](std::string name, bool external) -> std::optional<Uuid> {
+    auto resolver =
+        std::make_shared<const FunctionResolver>([&resolution](std::string name, bool external) -> std::optional<Uuid> {
             return resolution.resolve(name, external);
         });
     auto generator = std::make_shared<const UuidGenerator>([&uuids] { return uuids.next(); });
@@ -204,12 +202,12 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     functions.reserve(items->size());
     for (Item& item : *items) {
         if (const Item::Import* import = item.import()) {
-            log_error(
-                fmt::format("Import encountered in string source; imports unsupported in this context: {}", import->path));
+            log_error(fmt::format("Import encountered in string source; imports unsupported in this context: {}",
+                                  import->path));
             return std::unexpected(Error{Error::ParserErrors{
-                {ParserError{std::nullopt, 0, 0,
-                             fmt::format("import statements are not supported when parsing from string: {}",
-                                         import->path)}},
+                {ParserError{
+                    std::nullopt, 0, 0,
+                    fmt::format("import statements are not supported when parsing from string: {}", import->path)}},
                 token_texts_when_read(source)}});
         }
         Function& f = *item.function();
@@ -242,7 +240,8 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
             const auto it = by_name.find(name);
             if (it == by_name.end()) {
                 log_error(fmt::format("Unresolved internal function: {}", debug_str(name)));
-                return std::unexpected(Error{Error::UnresolvedFunction{FunctionPointerKind::Internal, std::string(name)}});
+                return std::unexpected(
+                    Error{Error::UnresolvedFunction{FunctionPointerKind::Internal, std::string(name)}});
             }
             if (it->second.count > 1) {
                 log_error(fmt::format("Multiple functions found with the same name: {}", name));

@@ -77,9 +77,9 @@ public:
 
 private:
     struct ScalarTypes {
-        std::unordered_map<std::uint32_t, Typeref> ints;  // by width
+        std::unordered_map<std::uint32_t, Typeref> ints;            // by width
         std::optional<std::pair<std::uint32_t, Typeref>> last_int;  // the width asked for last
-        std::array<std::optional<Typeref>, kFTypeCount> floats;  // by FType
+        std::array<std::optional<Typeref>, kFTypeCount> floats;     // by FType
         std::optional<Typeref> ptr;
     };
     ScalarTypes scalar_types_;

@@ -39,7 +39,6 @@ struct BigNumber {
     std::string decimal_text;  // empty: render from `value`
 };
 
-
 // The token kinds in their fixed order: value / name, and the text of a kind
 // without payload (empty for the kinds that carry one).
 // clang-format off

@@ -76,11 +76,11 @@ private:
         return i < available_;
     }
 
-    std::vector<const Token*> chunks_;              // by chunk number (null once released)
-    std::vector<std::unique_ptr<Token[]>> owned_;   // on demand: the chunks lexed into
-    std::vector<std::unique_ptr<Token[]>> spare_;   // released chunks, for reuse
-    std::size_t released_ = 0;                      // chunks before this one are released
-    std::size_t available_ = 0;                     // tokens lexed so far
+    std::vector<const Token*> chunks_;             // by chunk number (null once released)
+    std::vector<std::unique_ptr<Token[]>> owned_;  // on demand: the chunks lexed into
+    std::vector<std::unique_ptr<Token[]>> spare_;  // released chunks, for reuse
+    std::size_t released_ = 0;                     // chunks before this one are released
+    std::size_t available_ = 0;                    // tokens lexed so far
     bool ended_ = false;
     IncrementalLexer* lexer_ = nullptr;
 };

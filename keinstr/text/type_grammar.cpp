@@ -191,8 +191,8 @@ std::optional<Typeref> type_parser(Parser& p) {
                     if (p.punct(K::RBracket)) {
                         const TypeFrame done = f;
                         s.frames.pop_back();
-                        const std::uint16_t count = check_size(p, p.token(done.count_token),
-                                                               TokenRange{done.start, p.pos()}, SizeKind::Array);
+                        const std::uint16_t count =
+                            check_size(p, p.token(done.count_token), TokenRange{done.start, p.pos()}, SizeKind::Array);
                         result = p.state().intern(AnyType{ArrayType{result, count}});
                         p.label_end(done.label, done.start, kArrayTypeLabel);
                     } else {

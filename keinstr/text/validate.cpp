@@ -35,23 +35,41 @@ constexpr bool takes_ordering(Op op) { return variant_form(op) == VariantForm::O
 template <class E>
 constexpr std::string_view variant_kind_text();
 template <>
-constexpr std::string_view variant_kind_text<OverflowSignednessPolicy>() { return "overflow signedness policy"; }
+constexpr std::string_view variant_kind_text<OverflowSignednessPolicy>() {
+    return "overflow signedness policy";
+}
 template <>
-constexpr std::string_view variant_kind_text<IntegerSignedness>() { return "signedness variant"; }
+constexpr std::string_view variant_kind_text<IntegerSignedness>() {
+    return "signedness variant";
+}
 template <>
-constexpr std::string_view variant_kind_text<ICmpVariant>() { return "integer comparison variant"; }
+constexpr std::string_view variant_kind_text<ICmpVariant>() {
+    return "integer comparison variant";
+}
 template <>
-constexpr std::string_view variant_kind_text<IShiftVariant>() { return "integer isht variant"; }
+constexpr std::string_view variant_kind_text<IShiftVariant>() {
+    return "integer isht variant";
+}
 template <>
-constexpr std::string_view variant_kind_text<FCmpVariant>() { return "floating-point comparison variant"; }
+constexpr std::string_view variant_kind_text<FCmpVariant>() {
+    return "floating-point comparison variant";
+}
 template <>
-constexpr std::string_view variant_kind_text<MemoryOrdering>() { return "memory ordering variant"; }
+constexpr std::string_view variant_kind_text<MemoryOrdering>() {
+    return "memory ordering variant";
+}
 template <>
-constexpr std::string_view variant_kind_text<CastVariant>() { return "cast variant"; }
+constexpr std::string_view variant_kind_text<CastVariant>() {
+    return "cast variant";
+}
 template <>
-constexpr std::string_view variant_kind_text<MetaProbVariant>() { return "meta-probability variant"; }
+constexpr std::string_view variant_kind_text<MetaProbVariant>() {
+    return "meta-probability variant";
+}
 template <>
-constexpr std::string_view variant_kind_text<AnalysisStatisticOp>() { return "analysis statistic op"; }
+constexpr std::string_view variant_kind_text<AnalysisStatisticOp>() {
+    return "analysis statistic op";
+}
 
 class Validator {
 public:
@@ -110,17 +128,17 @@ public:
 
         // 6. At most one memory ordering.
         if (takes_ordering(op) && variant_count >= 2)
-            return reject(fmt::format(
-                "arity mismatch for {} instruction variant: expected at most 1 variant operand, got {}", name,
-                variant_count));
+            return reject(
+                fmt::format("arity mismatch for {} instruction variant: expected at most 1 variant operand, got {}",
+                            name, variant_count));
 
         // 7. Variant presence.
         if (takes_variant(op) && variant_count == 0)
-            return reject(fmt::format("syntax error for {} instruction: expected {}, got {}", name, "variant",
-                                      "no variant"));
+            return reject(
+                fmt::format("syntax error for {} instruction: expected {}, got {}", name, "variant", "no variant"));
         if (!takes_variant(op) && !takes_ordering(op) && variant_count != 0)
-            return reject(fmt::format("syntax error for {} instruction: expected {}, got {}", name, "no variant",
-                                      "variant"));
+            return reject(
+                fmt::format("syntax error for {} instruction: expected {}, got {}", name, "no variant", "variant"));
 
         // 8. Variant count.
         if (takes_variant(op)) {
@@ -130,8 +148,8 @@ public:
                 expected = 2;
             if (variant_count != expected)
                 return reject(
-                    fmt::format("arity mismatch for {} instruction variant: expected {} variant operands, got {}",
-                                name, expected, variant_count));
+                    fmt::format("arity mismatch for {} instruction variant: expected {} variant operands, got {}", name,
+                                expected, variant_count));
         }
 
         // 9. Operand count of the fixed-arity opcodes.
@@ -141,9 +159,10 @@ public:
 
         // 10, 11. Misplaced alignment and volatile marks (the checks go on).
         if (pc_.alignment && op != Op::MLoad && op != Op::MStore && op != Op::MAlloca)
-            note(fmt::format("alignment specifier is only valid for load, store and alloca instructions, got {} "
-                             "instruction",
-                             name));
+            note(
+                fmt::format("alignment specifier is only valid for load, store and alloca instructions, got {} "
+                            "instruction",
+                            name));
         if (pc_.is_volatile && op != Op::MLoad && op != Op::MStore)
             note(fmt::format("volatile specifier is only valid for load and store instructions, got {} instruction",
                              name));
@@ -426,9 +445,8 @@ private:
         const std::string_view word = pc_.variants[0];
         const auto stat = from_str<AnalysisStatisticOp>(word);
         if (!stat)
-            return reject(fmt::format("unknown {}: {} (expected one of: {})",
-                                      variant_kind_text<AnalysisStatisticOp>(), word,
-                                      expected_keyword_list<AnalysisStatisticOp>()));
+            return reject(fmt::format("unknown {}: {} (expected one of: {})", variant_kind_text<AnalysisStatisticOp>(),
+                                      word, expected_keyword_list<AnalysisStatisticOp>()));
         const std::size_t count = pc_.operands.size();
         MetaAnalysisStat r;
         r.dest = dest_;

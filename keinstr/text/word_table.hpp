@@ -95,8 +95,7 @@ public:
     // The entry of the word, or null.
     [[gnu::always_inline]] const WordEntry* find(const WordKey& k) const noexcept {
         const WordEntry& e = entries_[index_[slot(k, mult_)]];
-        const bool same =
-            ((e.part[0] ^ k.part[0]) | (e.part[1] ^ k.part[1]) | (e.part[2] ^ k.part[2])) == 0;
+        const bool same = ((e.part[0] ^ k.part[0]) | (e.part[1] ^ k.part[1]) | (e.part[2] ^ k.part[2])) == 0;
         return same ? &e : nullptr;
     }
 

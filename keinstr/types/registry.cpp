@@ -220,8 +220,10 @@ Typeref TypeRegistry::search_or_insert(AnyType ty) const {
                     if (i != 0) lines.push_back('\n');
                     lines.append(" - " + u.uuid.to_string() + " -> ");
                     const auto it = types_.find(u);
-                    if (it == types_.end()) lines.append(unknown_type_text(u));
-                    else write_type_text_keyed(lines, it->second, u, types_);
+                    if (it == types_.end())
+                        lines.append(unknown_type_text(u));
+                    else
+                        write_type_text_keyed(lines, it->second, u, types_);
                 }
                 records.emplace_back(LogLevel::Info,
                                      fmt::format("Detected an hash collision on hash 0x{:016x}. The following types "
@@ -237,8 +239,9 @@ Typeref TypeRegistry::search_or_insert(AnyType ty) const {
                 list.push_back(']');
                 std::string text;
                 write_type_text(text, ty, types_);
-                records.emplace_back(LogLevel::Debug, fmt::format("Inverse lookup updated for hash 0x{:016x}: {} (type {})",
-                                                                  h, list, text));
+                records.emplace_back(
+                    LogLevel::Debug,
+                    fmt::format("Inverse lookup updated for hash 0x{:016x}: {} (type {})", h, list, text));
             }
             entry->second.push_back(result);
         } else {

@@ -42,8 +42,8 @@ std::vector<std::uint8_t> bigint_to_signed_bytes_le(const BigInt& value) {
     // Make room for the sign bit, unless the value is -2^(8k-1), whose form is the
     // magnitude itself (80, 00 80, ...).
     if (out.back() >= 0x80) {
-        const bool power_of_two_edge =
-            negative && out.back() == 0x80 && std::all_of(out.begin(), out.end() - 1, [](std::uint8_t b) { return b == 0; });
+        const bool power_of_two_edge = negative && out.back() == 0x80 &&
+                                       std::all_of(out.begin(), out.end() - 1, [](std::uint8_t b) { return b == 0; });
         if (!power_of_two_edge) out.push_back(0);
     }
     if (negative) {
@@ -180,7 +180,8 @@ BorshResult<void> BorshReader::read_exact_slow(std::uint8_t* dst, std::size_t n)
             if (source_ && n >= buffer_.size()) {
                 auto r = source_(std::span<std::uint8_t>(dst, n));
                 if (!r) {
-                    if (r.error().kind() == IoErrorKind::UnexpectedEof) return std::unexpected(BorshError::unexpected_length());
+                    if (r.error().kind() == IoErrorKind::UnexpectedEof)
+                        return std::unexpected(BorshError::unexpected_length());
                     return std::unexpected(std::move(r.error()));
                 }
                 const std::size_t got = std::min(*r, n);
@@ -219,7 +220,8 @@ BorshResult<std::string> BorshReader::string() {
     auto n = KE_TRY(u32());
     std::string s;
     KE_TRY(read_bytes_into(s, n));
-    if (auto bad = check_utf8(std::string_view(s))) return std::unexpected(BorshError(IoErrorKind::InvalidData, bad->to_string()));
+    if (auto bad = check_utf8(std::string_view(s)))
+        return std::unexpected(BorshError(IoErrorKind::InvalidData, bad->to_string()));
     return s;
 }
 

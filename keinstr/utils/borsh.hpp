@@ -106,7 +106,9 @@ public:
     KEINSTR_BORSH_HOT BorshWriter& boolean(bool v) { return u8(v ? 1 : 0); }
     // Variant tag of an enumeration (its declared index).
     KEINSTR_BORSH_HOT BorshWriter& tag(std::uint8_t index) { return u8(index); }
-    KEINSTR_BORSH_HOT BorshWriter& fixed16(const std::array<std::uint8_t, 16>& bytes) { return put_fixed<16>(bytes.data()); }
+    KEINSTR_BORSH_HOT BorshWriter& fixed16(const std::array<std::uint8_t, 16>& bytes) {
+        return put_fixed<16>(bytes.data());
+    }
     KEINSTR_BORSH_HOT BorshWriter& uuid(const Uuid& u) { return fixed16(u.bytes); }
     // Bytes as they are, without a count.
     BorshWriter& raw(std::span<const std::uint8_t> bytes) { return put(bytes.data(), bytes.size()); }
@@ -223,7 +225,7 @@ private:
 
     std::uint8_t* cur_ = nullptr;
     std::uint8_t* end_ = nullptr;
-    std::uint8_t* base_ = nullptr;  // start of the sink buffer (null in vector mode and after a failure)
+    std::uint8_t* base_ = nullptr;              // start of the sink buffer (null in vector mode and after a failure)
     std::vector<std::uint8_t>* out_ = nullptr;  // vector mode only
     std::unique_ptr<std::uint8_t[]> buffer_;    // sink mode only
     ByteSink sink_;
@@ -280,10 +282,10 @@ public:
             return *cur_++;
         return tag_slow(variant_count);
     }
-    KEINSTR_BORSH_HOT BorshResult<std::array<std::uint8_t, 16>> fixed16() { return get_le<std::array<std::uint8_t, 16>>(); }
-    KEINSTR_BORSH_HOT BorshResult<Uuid> uuid() {
-        return Uuid{KE_TRY(fixed16())};
+    KEINSTR_BORSH_HOT BorshResult<std::array<std::uint8_t, 16>> fixed16() {
+        return get_le<std::array<std::uint8_t, 16>>();
     }
+    KEINSTR_BORSH_HOT BorshResult<Uuid> uuid() { return Uuid{KE_TRY(fixed16())}; }
     // A u32 count or length.
     KEINSTR_BORSH_HOT BorshResult<std::uint32_t> length() { return u32(); }
     // u32 byte count, then UTF-8 bytes.
@@ -327,7 +329,8 @@ public:
     // The option marker (0 or 1; else "Invalid Option representation: {}. ..."), then
     // read_value(reader) -> BorshResult<T> when present.
     template <class F>
-    auto option(F&& read_value) -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
+    auto option(F&& read_value)
+        -> BorshResult<std::optional<typename std::invoke_result_t<F&, BorshReader&>::value_type>>;
 
     // u32 count, then read_elem(reader) -> BorshResult<T> per element. Reserves up front
     // by list_reserve (each element taken to need at least a byte); grows as elements

@@ -28,12 +28,16 @@ void write_escaped_char(std::string& out, char32_t c, bool in_string) {
         case U'\n': out.append("\\n"); return;
         case U'\\': out.append("\\\\"); return;
         case U'"':
-            if (in_string) out.append("\\\"");
-            else out.push_back('"');
+            if (in_string)
+                out.append("\\\"");
+            else
+                out.push_back('"');
             return;
         case U'\'':
-            if (in_string) out.push_back('\'');
-            else out.append("\\'");
+            if (in_string)
+                out.push_back('\'');
+            else
+                out.append("\\'");
             return;
         default: break;
     }

@@ -153,8 +153,8 @@ void Decimal::write(std::string& out) const {
         }
         out.push_back('E');
         out.push_back(exponent < 0 ? '-' : '+');
-        unsigned __int128 mag = exponent < 0 ? static_cast<unsigned __int128>(-exponent)
-                                             : static_cast<unsigned __int128>(exponent);
+        unsigned __int128 mag =
+            exponent < 0 ? static_cast<unsigned __int128>(-exponent) : static_cast<unsigned __int128>(exponent);
         std::string e;
         do {
             e.push_back(static_cast<char>('0' + static_cast<int>(mag % 10)));

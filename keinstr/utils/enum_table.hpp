@@ -109,18 +109,16 @@ std::string joined_words(std::string_view separator = ", ") {
 #define KE_DEFINE_TABLE_ENUM(Enum, snake, TABLE) KE_DEFINE_TABLE_ENUM_OF(Enum, std::uint8_t, snake, TABLE)
 
 // The same with another underlying type.
-#define KE_DEFINE_TABLE_ENUM_OF(Enum, Underlying, snake, TABLE)                          \
-    enum class Enum : Underlying { TABLE(KE_ENUM_TABLE_VALUE_) };                       \
-    namespace enum_tables {                                                             \
-    struct Enum##Table {                                                                \
-        static constexpr std::string_view type_name = #Enum;                            \
-        static constexpr std::array words{TABLE(KE_ENUM_TABLE_WORD_)};                  \
-        static constexpr std::array debug_names{TABLE(KE_ENUM_TABLE_DEBUG_)};           \
-        static constexpr auto values = ::keinstr::enum_table_detail::make_values<Enum>( \
-            std::make_index_sequence<words.size()>{});                                  \
-    };                                                                                  \
-    }                                                                                   \
-    enum_tables::Enum##Table ke_enum_table(Enum);                                       \
-    constexpr std::optional<Enum> parse_##snake(std::string_view text) {               \
-        return ::keinstr::from_str<Enum>(text);                                         \
-    }
+#define KE_DEFINE_TABLE_ENUM_OF(Enum, Underlying, snake, TABLE)                                        \
+    enum class Enum : Underlying { TABLE(KE_ENUM_TABLE_VALUE_) };                                      \
+    namespace enum_tables {                                                                            \
+    struct Enum##Table {                                                                               \
+        static constexpr std::string_view type_name = #Enum;                                           \
+        static constexpr std::array words{TABLE(KE_ENUM_TABLE_WORD_)};                                 \
+        static constexpr std::array debug_names{TABLE(KE_ENUM_TABLE_DEBUG_)};                          \
+        static constexpr auto values =                                                                 \
+            ::keinstr::enum_table_detail::make_values<Enum>(std::make_index_sequence<words.size()>{}); \
+    };                                                                                                 \
+    }                                                                                                  \
+    enum_tables::Enum##Table ke_enum_table(Enum);                                                      \
+    constexpr std::optional<Enum> parse_##snake(std::string_view text) { return ::keinstr::from_str<Enum>(text); }

@@ -118,7 +118,7 @@ private:
         if (slots_.empty()) return 0;
         const std::size_t mask = slots_.size() - 1;
         // Fibonacci hashing spreads small, consecutive keys over the table.
-        std::size_t i = static_cast<std::size_t>((std::hash<N>{}(node) * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+        std::size_t i = static_cast<std::size_t>((std::hash<N>{}(node)*0x9E3779B97F4A7C15ull) >> 32) & mask;
         while (slots_[i] != 0 && !(nodes_[slots_[i] - 1] == node)) i = (i + 1) & mask;
         return i;
     }

@@ -13,9 +13,7 @@ std::string IoError::to_string() const {
     return text;
 }
 
-IoError IoError::unexpected_length() {
-    return IoError(IoErrorKind::InvalidData, "Unexpected length of input");
-}
+IoError IoError::unexpected_length() { return IoError(IoErrorKind::InvalidData, "Unexpected length of input"); }
 
 IoError IoError::invalid_variant_tag(std::uint8_t tag) {
     return IoError(IoErrorKind::InvalidData, fmt::format("Unexpected variant tag: {}", tag));

@@ -48,7 +48,7 @@ public:
     bool operator==(const IoError&) const = default;
 
     // The malformed-input errors of the format, all of kind InvalidData.
-    static IoError unexpected_length();                 // "Unexpected length of input"
+    static IoError unexpected_length();  // "Unexpected length of input"
     static IoError invalid_variant_tag(std::uint8_t tag);
     static IoError invalid_bool(std::uint8_t byte);
     static IoError invalid_option(std::uint8_t byte);

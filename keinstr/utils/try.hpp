@@ -17,10 +17,10 @@
 #include <expected>
 #include <utility>
 
-#define KE_TRY(expr)                                                       \
-    ({                                                                     \
-        auto&& ke_try_result_ = (expr);                                    \
-        if (!ke_try_result_) [[unlikely]]                                  \
-            return std::unexpected(std::move(ke_try_result_).error());     \
-        *std::move(ke_try_result_);                                        \
+#define KE_TRY(expr)                                                   \
+    ({                                                                 \
+        auto&& ke_try_result_ = (expr);                                \
+        if (!ke_try_result_) [[unlikely]]                              \
+            return std::unexpected(std::move(ke_try_result_).error()); \
+        *std::move(ke_try_result_);                                    \
     })

@@ -13,9 +13,9 @@
 namespace keinstr {
 
 struct Utf8Error {
-    std::size_t valid_up_to = 0;              // bytes of valid text before the failure
-    std::optional<std::uint8_t> error_len;    // length of the invalid sequence; none when
-                                              // the input ends inside a sequence
+    std::size_t valid_up_to = 0;            // bytes of valid text before the failure
+    std::optional<std::uint8_t> error_len;  // length of the invalid sequence; none when
+                                            // the input ends inside a sequence
     // "invalid utf-8 sequence of {} bytes from index {}" or
     // "incomplete utf-8 byte sequence from index {}"
     std::string to_string() const;
@@ -35,7 +35,7 @@ struct Utf8Sequence {
     char32_t value = 0;       // the character, when valid
     std::uint8_t length = 0;  // bytes taken: the sequence, or else its maximal invalid prefix (at least 1)
     bool valid = false;
-    bool truncated = false;   // invalid only because the bytes end inside the sequence
+    bool truncated = false;  // invalid only because the bytes end inside the sequence
 };
 
 // Decodes the sequence at p[0..n) (n > 0). Well-formed means no surrogates, no overlong
@@ -49,10 +49,14 @@ struct Utf8Sequence {
     if (width == 0) return {0, 1, false, false};
     std::uint8_t lo = 0x80;
     std::uint8_t hi = 0xBF;
-    if (first == 0xE0) lo = 0xA0;
-    else if (first == 0xED) hi = 0x9F;
-    else if (first == 0xF0) lo = 0x90;
-    else if (first == 0xF4) hi = 0x8F;
+    if (first == 0xE0)
+        lo = 0xA0;
+    else if (first == 0xED)
+        hi = 0x9F;
+    else if (first == 0xF0)
+        lo = 0x90;
+    else if (first == 0xF4)
+        hi = 0x8F;
     char32_t c = first & (0x7F >> width);
     for (std::uint8_t i = 1; i < width; ++i) {
         if (std::size_t{i} >= n) return {0, i, false, true};

@@ -59,8 +59,7 @@ bool write_stdout(std::string_view text) noexcept {
 
 namespace {
 const Registrar<PluginRegistryEntry> kLoggerRegistrar{
-    plugin_registry,
-    {kLoggerExtensionName, kLoggerExtensionDescription, &log_plugin_factory, kLoggerExtensionUuid}};
+    plugin_registry, {kLoggerExtensionName, kLoggerExtensionDescription, &log_plugin_factory, kLoggerExtensionUuid}};
 }  // namespace
 
 }  // namespace kecore

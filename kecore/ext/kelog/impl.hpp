@@ -18,8 +18,8 @@ namespace kecore {
 
 inline constexpr std::string_view kLoggerExtensionName = "__EXT_kestrane_logger";
 inline constexpr std::string_view kLoggerExtensionDescription = "Kestrane Logger Extension";
-inline constexpr keinstr::Uuid kLoggerExtensionUuid{{0x20, 0x18, 0x9b, 0x61, 0x72, 0x79, 0x46, 0xfa, 0x9b, 0xa2, 0x5f,
-                                                    0x03, 0x60, 0xbf, 0x5b, 0x51}};
+inline constexpr keinstr::Uuid kLoggerExtensionUuid{
+    {0x20, 0x18, 0x9b, 0x61, 0x72, 0x79, 0x46, 0xfa, 0x9b, 0xa2, 0x5f, 0x03, 0x60, 0xbf, 0x5b, 0x51}};
 
 class LogPluginEXT final : public DynPluginEXT {
 public:

@@ -64,13 +64,13 @@ private:
 template <std::uint8_t First, bool FailInit>
 std::expected<std::unique_ptr<DynPluginEXT>, KeError> probe_factory(OpaqueList&);
 
-#define PROBE(ident, name, first, fail)                                                        \
-    template <>                                                                                \
+#define PROBE(ident, name, first, fail)                                                             \
+    template <>                                                                                     \
     std::expected<std::unique_ptr<DynPluginEXT>, KeError> probe_factory<first, fail>(OpaqueList&) { \
-        g_journal.push_back("factory:" name);                                                  \
-        return std::make_unique<ProbePlugin>(name, uuid_with_first_byte(first), fail);         \
-    }                                                                                          \
-    const Registrar<PluginRegistryEntry> ident{                                                \
+        g_journal.push_back("factory:" name);                                                       \
+        return std::make_unique<ProbePlugin>(name, uuid_with_first_byte(first), fail);              \
+    }                                                                                               \
+    const Registrar<PluginRegistryEntry> ident{                                                     \
         plugin_registry, {name, "probe", &probe_factory<first, fail>, uuid_with_first_byte(first)}};
 
 PROBE(kLow, "low", 0x01, false)
@@ -152,9 +152,9 @@ TEST_F(InstanceTest, CreationAndTeardownRecordsReachTheLogger) {
     info.ext.items.push_back(capture_settings(capture, LogLevelEXT::Trace));
     // The system clock read on its own, in local time.
     const auto clock = [] {
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
+        const auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
         return local_time_of(ns / 1'000'000'000, static_cast<std::uint32_t>(ns % 1'000'000'000));
     };
     const NaiveDateTime before = clock();
@@ -181,8 +181,7 @@ TEST_F(InstanceTest, CreationAndTeardownRecordsReachTheLogger) {
                   "Instance created successfully at " + address,
                   "Application 'app' v1.2.3 using engine 'eng' v4.5.6 (node ID: 258)",
                   "Loaded 1 extensions: [\"__EXT_kestrane_logger\"]",
-                  fmt::format("kecore version: v0.1.2 (features: {}) -- {} {}", features, build.target,
-                              build.profile),
+                  fmt::format("kecore version: v0.1.2 (features: {}) -- {} {}", features, build.target, build.profile),
                   commit_line,
               }));
     const std::vector<LogLevelEXT> levels = {LogLevelEXT::Trace, LogLevelEXT::Info, LogLevelEXT::Info,
@@ -218,8 +217,8 @@ TEST_F(InstanceTest, LevelFilterAndOnlyTheFirstSettingsRecordIsTaken) {
     auto created = create_instance(std::move(info));
     ASSERT_TRUE(created);
     EXPECT_EQ(first.records.size(), 4u);  // the Trace creation line is dropped
-    for (auto level : {LogLevelEXT::Trace, LogLevelEXT::Debug, LogLevelEXT::Info, LogLevelEXT::Warn,
-                       LogLevelEXT::Error}) {
+    for (auto level :
+         {LogLevelEXT::Trace, LogLevelEXT::Debug, LogLevelEXT::Info, LogLevelEXT::Warn, LogLevelEXT::Error}) {
         log_message(**created, level, kLogOriginBase, 1, "level {}", static_cast<int>(level));
     }
     created->reset();  // Trace teardown line dropped too
@@ -262,8 +261,7 @@ TEST_F(InstanceTest, PluginLifecycleOrder) {
     auto created = create_instance(make_info({"high", "low", "mid"}));
     ASSERT_TRUE(created);
     EXPECT_EQ(g_journal, (std::vector<std::string>{"factory:high", "factory:low", "factory:mid", "attach:low",
-                                                   "attach:mid", "attach:high", "init:low", "init:mid",
-                                                   "init:high"}));
+                                                   "attach:mid", "attach:high", "init:low", "init:mid", "init:high"}));
     g_journal.clear();
     created->reset();
     EXPECT_EQ(g_journal, (std::vector<std::string>{"teardown:high", "destroy:high", "teardown:mid", "destroy:mid",
@@ -296,11 +294,10 @@ TEST_F(InstanceTest, InitializeFailureTearsEveryPluginDown) {
     // The logger (0x20...) was initialised before fail_init (0x80...): the
     // teardown line goes through its hook; high (0xF0...) was never
     // initialised but is torn down all the same.
-    EXPECT_EQ(g_journal, (std::vector<std::string>{"factory:high", "factory:fail_init", "factory:low",
-                                                   "attach:low", "attach:fail_init", "attach:high", "init:low",
-                                                   "init:fail_init", "teardown:high", "destroy:high",
-                                                   "teardown:fail_init", "destroy:fail_init", "teardown:low",
-                                                   "destroy:low"}));
+    EXPECT_EQ(g_journal, (std::vector<std::string>{"factory:high", "factory:fail_init", "factory:low", "attach:low",
+                                                   "attach:fail_init", "attach:high", "init:low", "init:fail_init",
+                                                   "teardown:high", "destroy:high", "teardown:fail_init",
+                                                   "destroy:fail_init", "teardown:low", "destroy:low"}));
     ASSERT_EQ(capture.records.size(), 1u);
     EXPECT_EQ(capture.records[0].message.rfind("Tearing down InstanceContext at 0x", 0), 0u);
 }

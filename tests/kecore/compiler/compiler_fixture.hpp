@@ -80,8 +80,7 @@ inline std::shared_ptr<InstanceContext> make_instance(Capture* capture = nullptr
 
 // A function whose single block returns `ret` (Ret void when absent).
 inline keinstr::Function returning(std::optional<std::string> name, std::vector<keinstr::Param> params,
-                                   std::optional<keinstr::Typeref> return_type,
-                                   std::optional<keinstr::Operand> ret) {
+                                   std::optional<keinstr::Typeref> return_type, std::optional<keinstr::Operand> ret) {
     keinstr::Function f = keinstr::Function::default_function();
     f.name = std::move(name);
     f.params = std::move(params);

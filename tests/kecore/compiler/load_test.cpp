@@ -69,8 +69,8 @@ TEST_F(LoadTest, AddModuleStepsKeysAndContexts) {
     EXPECT_EQ(capture.records.back().level, LogLevelEXT::Trace);
 
     // The unnamed function is labelled by its UUID.
-    const auto unnamed = std::find_if(copy.functions.begin(), copy.functions.end(),
-                                      [](const auto& e) { return !e.second->name; });
+    const auto unnamed =
+        std::find_if(copy.functions.begin(), copy.functions.end(), [](const auto& e) { return !e.second->name; });
     ASSERT_NE(unnamed, copy.functions.end());
     EXPECT_EQ(function_label(*unnamed->second), "@" + unnamed->first.to_string());
 
@@ -118,9 +118,10 @@ TEST_F(LoadTest, AddModuleFailures) {
     capture.clear();
     const keinstr::Typeref i32 = instance->type_registry.search_or_insert(keinstr::int_type(32));
     keinstr::Module module;
-    keinstr::Function good = test::returning("good", {{keinstr::Name{0}, i32}}, i32, keinstr::Operand{keinstr::Name{0}});
-    keinstr::Function bad = test::returning(std::nullopt, {}, i32,
-                                            keinstr::Operand{keinstr::AnyConst{keinstr::IConst{keinstr::IType{64}, 1}}});
+    keinstr::Function good =
+        test::returning("good", {{keinstr::Name{0}, i32}}, i32, keinstr::Operand{keinstr::Name{0}});
+    keinstr::Function bad = test::returning(
+        std::nullopt, {}, i32, keinstr::Operand{keinstr::AnyConst{keinstr::IConst{keinstr::IType{64}, 1}}});
     good.uuid.bytes[0] = 0x00;
     bad.uuid.bytes[0] = 0xFF;
     module.insert_function(good);
@@ -213,8 +214,8 @@ TEST_F(LoadTest, FailedAddKeepsMergedTypes) {
     CompiledModuleStorage s;
     s.type_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
     const keinstr::Typeref i8 = s.type_registry->search_or_insert(keinstr::int_type(8));
-    s.module.insert_function(test::returning(
-        "f", {}, i8, keinstr::Operand{keinstr::AnyConst{keinstr::IConst{keinstr::IType{64}, 1}}}));
+    s.module.insert_function(
+        test::returning("f", {}, i8, keinstr::Operand{keinstr::AnyConst{keinstr::IConst{keinstr::IType{64}, 1}}}));
     auto bytes = s.encode(*instance);
     ASSERT_TRUE(bytes);
     auto key = load_module(instance, *bytes);
@@ -225,7 +226,8 @@ TEST_F(LoadTest, FailedAddKeepsMergedTypes) {
     capture.clear();
     EXPECT_FALSE(load_module(instance, *bytes));
     ASSERT_GE(capture.messages().size(), 4u);
-    EXPECT_EQ(capture.messages()[3], fmt::format("Merging type registry (1 types) into instance's registry ({} types)", after));
+    EXPECT_EQ(capture.messages()[3],
+              fmt::format("Merging type registry (1 types) into instance's registry ({} types)", after));
     EXPECT_EQ(instance->type_registry.len(), after);
     // Nothing was added: the next module gets the first key.
     auto next = load_module(instance, storage);
@@ -240,8 +242,8 @@ TEST_F(LoadTest, UnmergeableRegistryFailsInsteadOfHanging) {
     keinstr::Typeref missing;
     missing.uuid.bytes.fill(0x5A);
     stored.search_or_insert(keinstr::struct_type({i32, missing}));
-    const Bytes data = test::concat(test::storage_header("=0.1.2"),
-                                    test::zstd_frame(test::payload_of({}, keinstr::Module(), stored)));
+    const Bytes data =
+        test::concat(test::storage_header("=0.1.2"), test::zstd_frame(test::payload_of({}, keinstr::Module(), stored)));
     auto key = load_module(instance, data);
     ASSERT_FALSE(key);
     const std::string text =
@@ -377,8 +379,7 @@ TEST_F(LoadTest, HugeNumbersKeepTheirTextsInMessages) {
         EXPECT_FALSE(loaded);
         return loaded ? std::string() : loaded.error().message();
     };
-    EXPECT_EQ(load_failure(-big),
-              replaced(load_failure(-1234567), "i8 -1234567", "i8 -" + decimal));
+    EXPECT_EQ(load_failure(-big), replaced(load_failure(-1234567), "i8 -1234567", "i8 -" + decimal));
 }
 
 }  // namespace

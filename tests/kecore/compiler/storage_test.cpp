@@ -49,8 +49,8 @@ protected:
         ASSERT_NE(decoded.error().get_if<KeError::Unknown>(), nullptr);
         EXPECT_EQ(decoded.error().message(), "An unknown error occurred: " + text);
         ASSERT_EQ(capture.records.size(), 2u);
-        EXPECT_EQ(capture.records[0].message, fmt::format("Deserializing compiled module storage ({} bytes)",
-                                                          data.size()));
+        EXPECT_EQ(capture.records[0].message,
+                  fmt::format("Deserializing compiled module storage ({} bytes)", data.size()));
         EXPECT_EQ(capture.records[0].level, LogLevelEXT::Trace);
         EXPECT_EQ(capture.records[1].message, text);
         EXPECT_EQ(capture.records[1].level, LogLevelEXT::Error);
@@ -65,12 +65,13 @@ TEST_F(StorageTest, LayoutAndRoundTrip) {
     CompiledModuleStorage original = test::sample_storage();
     auto bytes = original.encode(*instance);
     ASSERT_TRUE(bytes);
-    EXPECT_EQ(capture.messages(), std::vector<std::string>{"Serializing compiled module storage (module has 3 functions)"});
+    EXPECT_EQ(capture.messages(),
+              std::vector<std::string>{"Serializing compiled module storage (module has 3 functions)"});
     EXPECT_EQ(capture.records[0].module, "kecore::compiler");
     EXPECT_EQ(capture.records[0].file, "kecore/src/compiler.cpp");
 
-    const Bytes prefix{0x7F, 0x4B, 0x45, 0x4D, 0x4F, 0x44, 0x49, 0x52, 0x3D, 0x30, 0x2E, 0x31,
-                       0x2E, 0x32, 0x00, 0x28, 0xB5, 0x2F, 0xFD};
+    const Bytes prefix{0x7F, 0x4B, 0x45, 0x4D, 0x4F, 0x44, 0x49, 0x52, 0x3D, 0x30,
+                       0x2E, 0x31, 0x2E, 0x32, 0x00, 0x28, 0xB5, 0x2F, 0xFD};
     ASSERT_GT(bytes->size(), prefix.size());
     EXPECT_EQ(Bytes(bytes->begin(), bytes->begin() + prefix.size()), prefix);
 
@@ -95,7 +96,8 @@ TEST_F(StorageTest, EmptyRecordRoundTrips) {
     CompiledModuleStorage empty;
     auto bytes = empty.encode(*instance);
     ASSERT_TRUE(bytes);
-    EXPECT_EQ(capture.messages(), std::vector<std::string>{"Serializing compiled module storage (module has 0 functions)"});
+    EXPECT_EQ(capture.messages(),
+              std::vector<std::string>{"Serializing compiled module storage (module has 0 functions)"});
     auto decoded = CompiledModuleStorage::decode(*instance, *bytes);
     ASSERT_TRUE(decoded);
     EXPECT_TRUE(decoded->source_names.empty());
@@ -168,8 +170,8 @@ TEST_F(StorageTest, HeaderFailures) {
 TEST_F(StorageTest, BroaderRequirementsAreAccepted) {
     const Bytes valid = encode_sample();
     const Bytes frame(valid.begin() + test::storage_header("=0.1.2").size(), valid.end());
-    for (std::string_view req : {"^0.1", ">=0.1.0", ">=0.1.0, <0.2.0", "*", "~0.1.2", "0.1", "=0.1", "<=0.1.2",
-                                 "0.1.*"}) {
+    for (std::string_view req :
+         {"^0.1", ">=0.1.0", ">=0.1.0, <0.2.0", "*", "~0.1.2", "0.1", "=0.1", "<=0.1.2", "0.1.*"}) {
         SCOPED_TRACE(req);
         auto decoded = CompiledModuleStorage::decode(*instance, test::concat(test::storage_header(req), frame));
         ASSERT_TRUE(decoded) << decoded.error().message();
@@ -395,8 +397,8 @@ Bytes raw_frame(const Bytes& content) {
     do {
         const std::size_t n = std::min<std::size_t>(ZSTD_BLOCKSIZE_MAX, content.size() - at);
         const std::uint32_t h = static_cast<std::uint32_t>(n << 3) | (at + n == content.size() ? 1u : 0u);
-        f.insert(f.end(), {static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8),
-                           static_cast<std::uint8_t>(h >> 16)});
+        f.insert(f.end(),
+                 {static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h >> 16)});
         f.insert(f.end(), content.begin() + static_cast<std::ptrdiff_t>(at),
                  content.begin() + static_cast<std::ptrdiff_t>(at + n));
         at += n;

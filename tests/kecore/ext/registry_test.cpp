@@ -19,8 +19,8 @@ TEST(PluginRegistry, LoggerFoundOnlyByItsExactName) {
     EXPECT_EQ(entry->name, "__EXT_kestrane_logger");
     EXPECT_EQ(entry->description, "Kestrane Logger Extension");
     EXPECT_EQ(entry->uuid.to_string(), "20189b61-7279-46fa-9ba2-5f0360bf5b51");
-    for (const char* miss : {"__EXT_Kestrane_logger", " __EXT_kestrane_logger", "__EXT_kestrane_logger ", "",
-                             "__EXT_kestrane_log"}) {
+    for (const char* miss :
+         {"__EXT_Kestrane_logger", " __EXT_kestrane_logger", "__EXT_kestrane_logger ", "", "__EXT_kestrane_log"}) {
         EXPECT_EQ(plugin_registry.find(miss), nullptr) << '"' << miss << '"';
     }
 }
@@ -35,7 +35,7 @@ TEST(PluginRegistry, LoggerPluginReportsItsEntry) {
     const LogPluginEXT* logger = (*plugin)->as<LogPluginEXT>();
     ASSERT_NE(logger, nullptr);
     EXPECT_EQ(logger->level(), LogLevelEXT::Trace);  // without settings: everything
-    EXPECT_FALSE(logger->has_callback());              // ... to standard output
+    EXPECT_FALSE(logger->has_callback());            // ... to standard output
 }
 
 TEST(DerivationStrategyRegistry, HoldsExactlyTheAxiomStrategy) {

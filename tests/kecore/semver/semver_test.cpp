@@ -83,10 +83,9 @@ TEST(Semver, VersionErrors) {
 
 TEST(Semver, Precedence) {
     const std::string_view ascending[] = {
-        "0.9.99",        "1.0.0-0",    "1.0.0-9",    "1.0.0-10",   "1.0.0-alpha", "1.0.0-alpha.1",
-        "1.0.0-alpha.beta", "1.0.0-beta", "1.0.0-beta.2", "1.0.0-beta.11", "1.0.0-rc.1", "1.0.0",
-        "1.0.0+0",       "1.0.0+00",   "1.0.0+1",    "1.0.0+01",   "1.0.0+10",   "1.0.0+a",
-        "1.0.1",         "1.1.0",      "2.0.0",
+        "0.9.99",     "1.0.0-0",      "1.0.0-9",       "1.0.0-10",   "1.0.0-alpha", "1.0.0-alpha.1", "1.0.0-alpha.beta",
+        "1.0.0-beta", "1.0.0-beta.2", "1.0.0-beta.11", "1.0.0-rc.1", "1.0.0",       "1.0.0+0",       "1.0.0+00",
+        "1.0.0+1",    "1.0.0+01",     "1.0.0+10",      "1.0.0+a",    "1.0.1",       "1.1.0",         "2.0.0",
     };
     for (std::size_t i = 0; i + 1 < std::size(ascending); ++i) {
         EXPECT_LT(v(ascending[i]), v(ascending[i + 1])) << ascending[i] << " < " << ascending[i + 1];

@@ -190,7 +190,8 @@ namespace {
 
 Bytes framed_with(const Bytes& payload, int level, ZstdContextPool* pool, std::size_t expected_input = 0) {
     Bytes out;
-    auto r = compress_frame(out, [&](BorshWriter& w) { w.bytes(payload); }, level, pool, expected_input);
+    auto r = compress_frame(
+        out, [&](BorshWriter& w) { w.bytes(payload); }, level, pool, expected_input);
     EXPECT_TRUE(r);
     return out;
 }
@@ -227,8 +228,8 @@ TEST(ZstdCompressor, ExpectedInputChangesNoByte) {
 TEST(ZstdContextPool, ReusedContextsGiveTheBytesOfFreshOnes) {
     ZstdContextPool pool;
     // Other levels and sizes in between must leave nothing behind in the kept context.
-    const std::vector<std::pair<std::size_t, int>> runs = {
-        {100, 3}, {300'000, 19}, {0, 3}, {200'000, 1}, {200'000, 3}, {3'000'000, 3}, {100, 3}};
+    const std::vector<std::pair<std::size_t, int>> runs = {{100, 3},     {300'000, 19},  {0, 3},  {200'000, 1},
+                                                           {200'000, 3}, {3'000'000, 3}, {100, 3}};
     for (const auto& [size, level] : runs) {
         const Bytes payload = pattern(size);
         const Bytes fresh = framed_with(payload, level, nullptr);

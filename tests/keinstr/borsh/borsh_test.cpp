@@ -48,18 +48,20 @@ void write_sample(BorshWriter& w, const Sample& s) {
     w.u8(s.a).u16(s.b).u32(s.c).u64(s.d).i64(s.e).boolean(s.f).string(s.g);
     w.option(s.h, [](BorshWriter& w, std::uint32_t v) { w.u32(v); });
     w.seq(s.i, [](BorshWriter& w, std::uint16_t v) { w.u16(v); });
-    w.map(s.j, [](BorshWriter& w, std::uint32_t k) { w.u32(k); }, [](BorshWriter& w, const std::string& v) { w.string(v); });
+    w.map(
+        s.j, [](BorshWriter& w, std::uint32_t k) { w.u32(k); },
+        [](BorshWriter& w, const std::string& v) { w.string(v); });
     w.seq(s.k, [](BorshWriter& w, std::uint16_t v) { w.u16(v); });
     w.uuid(s.l).bigint(s.m).tag(s.tag);
 }
 
 BorshResult<Sample> read_sample(BorshReader& r) {
     Sample s;
-#define TRY(field, expr)                                         \
-    {                                                            \
-        auto v = (expr);                                         \
-        if (!v) return std::unexpected(std::move(v.error()));    \
-        s.field = std::move(*v);                                 \
+#define TRY(field, expr)                                      \
+    {                                                         \
+        auto v = (expr);                                      \
+        if (!v) return std::unexpected(std::move(v.error())); \
+        s.field = std::move(*v);                              \
     }
     TRY(a, r.u8());
     TRY(b, r.u16());
@@ -111,14 +113,15 @@ TEST(Borsh, SampleLayout) {
     BorshWriter w(out);
     write_sample(w, make_sample());
     ASSERT_TRUE(w.finish());
-    Bytes expected = {0xAB, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE, 8, 7, 6, 5, 4, 3, 2, 1,  // a b c d
-                      0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,                  // e = -2
-                      1,                                                               // f
-                      6, 0, 0, 0, 'h', 0xC3, 0xA9, 'l', 'l', 'o',                      // g
-                      1, 7, 0, 0, 0,                                                   // h
-                      2, 0, 0, 0, 1, 0, 2, 0,                                          // i
-                      2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 'a', 2, 0, 0, 0, 1, 0, 0, 0, 'b',  // j ascending
-                      2, 0, 0, 0, 3, 0, 9, 0};                                         // k ascending
+    Bytes expected = {0xAB, 0x34, 0x12, 0xEF, 0xBE, 0xAD, 0xDE, 8,    7,   6,   5, 4, 3,   2, 1,  // a b c d
+                      0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,                             // e = -2
+                      1,                                                                          // f
+                      6,    0,    0,    0,    'h',  0xC3, 0xA9, 'l',  'l', 'o',                   // g
+                      1,    7,    0,    0,    0,                                                  // h
+                      2,    0,    0,    0,    1,    0,    2,    0,                                // i
+                      2,    0,    0,    0,    1,    0,    0,    0,    1,   0,   0, 0, 'a', 2, 0,
+                      0,    0,    1,    0,    0,    0,    'b',       // j ascending
+                      2,    0,    0,    0,    3,    0,    9,    0};  // k ascending
     for (int n = 0; n < 16; ++n) expected.push_back(static_cast<std::uint8_t>(n));
     for (std::uint8_t b : {2, 0, 0, 0, 0x7F, 0xFF, 4}) expected.push_back(b);  // m = -129, tag
     EXPECT_EQ(out, expected);
@@ -138,12 +141,14 @@ TEST(Borsh, SampleLayout) {
     // A buffered sink with a tiny buffer hands over the same bytes.
     Bytes sunk;
     std::size_t calls = 0;
-    BorshWriter sw([&](std::span<const std::uint8_t> chunk) -> BorshResult<void> {
-        EXPECT_LE(chunk.size(), 7u);  // never more than the buffer holds
-        sunk.insert(sunk.end(), chunk.begin(), chunk.end());
-        ++calls;
-        return {};
-    }, 7);
+    BorshWriter sw(
+        [&](std::span<const std::uint8_t> chunk) -> BorshResult<void> {
+            EXPECT_LE(chunk.size(), 7u);  // never more than the buffer holds
+            sunk.insert(sunk.end(), chunk.begin(), chunk.end());
+            ++calls;
+            return {};
+        },
+        7);
     write_sample(sw, make_sample());
     ASSERT_TRUE(sw.finish());
     EXPECT_EQ(sunk, expected);
@@ -181,16 +186,22 @@ TEST(Borsh, MalformedMarkers) {
     const Case cases[] = {
         {{2}, [&](BorshReader& r) { return drop(r.boolean()); }, "Invalid bool representation: 2"},
         {{255}, [&](BorshReader& r) { return drop(r.boolean()); }, "Invalid bool representation: 255"},
-        {{2, 0}, [&](BorshReader& r) { return drop(r.option([](BorshReader& r) { return r.u8(); })); },
+        {{2, 0},
+         [&](BorshReader& r) { return drop(r.option([](BorshReader& r) { return r.u8(); })); },
          "Invalid Option representation: 2. The first byte must be 0 or 1"},
         {{7}, [&](BorshReader& r) { return drop(r.tag(7)); }, "Unexpected variant tag: 7"},
         {{200}, [&](BorshReader& r) { return drop(r.tag(37)); }, "Unexpected variant tag: 200"},
-        {{1, 0, 0, 0, 0xFF}, [&](BorshReader& r) { return drop(r.string()); }, "invalid utf-8 sequence of 1 bytes from index 0"},
+        {{1, 0, 0, 0, 0xFF},
+         [&](BorshReader& r) { return drop(r.string()); },
+         "invalid utf-8 sequence of 1 bytes from index 0"},
         // A forged count ends at the end of the data, without a matching allocation.
         {{0xFF, 0xFF, 0xFF, 0xFF, 'a'}, [&](BorshReader& r) { return drop(r.string()); }, "Unexpected length of input"},
-        {{0xFF, 0xFF, 0xFF, 0xFF, 1, 2}, [&](BorshReader& r) { return drop(r.bigint()); }, "Unexpected length of input"},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 1, 2},
+         [&](BorshReader& r) { return drop(r.bigint()); },
+         "Unexpected length of input"},
         {{0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0},
-         [&](BorshReader& r) { return drop(r.list([](BorshReader& r) { return r.u64(); })); }, "Unexpected length of input"},
+         [&](BorshReader& r) { return drop(r.list([](BorshReader& r) { return r.u64(); })); },
+         "Unexpected length of input"},
     };
     for (const auto& c : cases) {
         BorshReader r(c.in);
@@ -219,14 +230,14 @@ TEST(Borsh, Utf8Failures) {
         {{0xC3}, Utf8Error{0, std::nullopt}},
         {{'a', 0xFF}, Utf8Error{1, 1}},
         {{0x80}, Utf8Error{0, 1}},
-        {{0xC0, 0x80}, Utf8Error{0, 1}},               // overlong
-        {{0xE0, 0x80, 0x80}, Utf8Error{0, 1}},         // overlong
-        {{0xED, 0xA0, 0x80}, Utf8Error{0, 1}},         // surrogate
+        {{0xC0, 0x80}, Utf8Error{0, 1}},        // overlong
+        {{0xE0, 0x80, 0x80}, Utf8Error{0, 1}},  // overlong
+        {{0xED, 0xA0, 0x80}, Utf8Error{0, 1}},  // surrogate
         {{0xE2, 0x82}, Utf8Error{0, std::nullopt}},
         {{0xE2, 0x82, 'A'}, Utf8Error{0, 2}},
         {{0xF0, 0x9F, 0x98}, Utf8Error{0, std::nullopt}},
         {{0xF0, 0x9F, 0x98, 'A'}, Utf8Error{0, 3}},
-        {{0xF4, 0x90, 0x80, 0x80}, Utf8Error{0, 1}},   // above U+10FFFF
+        {{0xF4, 0x90, 0x80, 0x80}, Utf8Error{0, 1}},  // above U+10FFFF
         {{0xF5, 0x80}, Utf8Error{0, 1}},
         {{'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 0xC3, 0x28}, Utf8Error{13, 1}},
     };
@@ -286,8 +297,8 @@ TEST(Borsh, BigIntegerForms) {
             EXPECT_EQ(in_place.position(), out.size());
         }
         // The 64-bit view holds exactly the values that fit.
-        const bool fits = c.value >= std::numeric_limits<std::int64_t>::min() &&
-                          c.value <= std::numeric_limits<std::int64_t>::max();
+        const bool fits =
+            c.value >= std::numeric_limits<std::int64_t>::min() && c.value <= std::numeric_limits<std::int64_t>::max();
         const auto small = bigint_to_i64(c.value);
         ASSERT_EQ(small.has_value(), fits) << c.value;
         if (fits) {
@@ -352,10 +363,12 @@ TEST(Borsh, WriterFailures) {
 
     // A sink failure passes through with its own kind and text; later writes are dropped.
     int calls = 0;
-    BorshWriter sw([&](std::span<const std::uint8_t>) -> BorshResult<void> {
-        ++calls;
-        return std::unexpected(IoError(IoErrorKind::WriteZero, "disk full"));
-    }, 4);
+    BorshWriter sw(
+        [&](std::span<const std::uint8_t>) -> BorshResult<void> {
+            ++calls;
+            return std::unexpected(IoError(IoErrorKind::WriteZero, "disk full"));
+        },
+        4);
     sw.u64(1).u64(2);
     auto ss = sw.finish();
     ASSERT_FALSE(ss);
@@ -404,8 +417,7 @@ TEST(Borsh, BufferedCountsOnlyBytesAtHand) {
 
 TEST(Borsh, OrderedCollectionsFromAnyOrder) {
     // Map entries descending with key 1 twice: sorted, the later entry wins.
-    Bytes in = {3, 0, 0, 0, 5, 'x', 1, 'y', 1, 'z',
-                4, 0, 0, 0, 9, 0, 2, 0, 9, 0, 1, 0};
+    Bytes in = {3, 0, 0, 0, 5, 'x', 1, 'y', 1, 'z', 4, 0, 0, 0, 9, 0, 2, 0, 9, 0, 1, 0};
     BorshReader r(in);
     auto m = r.map([](BorshReader& r) -> BorshResult<std::pair<std::uint8_t, std::uint8_t>> {
         auto k = r.u8();
@@ -450,7 +462,8 @@ TEST(Borsh, BigIntegerSweepIsShortestAndRoundTrips) {
         if (b.size() > 1) {
             const std::uint8_t last = b.back();
             const bool prev_neg = (b[b.size() - 2] & 0x80) != 0;
-            EXPECT_FALSE((last == 0x00 && !prev_neg) || (last == 0xFF && prev_neg)) << v << " has a redundant sign byte";
+            EXPECT_FALSE((last == 0x00 && !prev_neg) || (last == 0xFF && prev_neg))
+                << v << " has a redundant sign byte";
         }
         EXPECT_EQ(bigint_from_signed_bytes_le(b), v);
     }

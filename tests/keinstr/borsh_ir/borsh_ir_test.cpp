@@ -55,7 +55,9 @@ void expect_layout(const T& value, const Bytes& expected) {
 }
 
 Bytes reg_bytes(std::uint32_t n) { return bytes({0, int(n & 0xFF), int((n >> 8) & 0xFF), 0, 0}); }
-Bytes u32_bytes(std::uint32_t n) { return bytes({int(n & 0xFF), int((n >> 8) & 0xFF), int((n >> 16) & 0xFF), int(n >> 24)}); }
+Bytes u32_bytes(std::uint32_t n) {
+    return bytes({int(n & 0xFF), int((n >> 8) & 0xFF), int((n >> 16) & 0xFF), int(n >> 24)});
+}
 // Opcode, dest register 1 and the type tref(0x10): the head of most instructions.
 Bytes instr_head(int op) {
     Bytes b = bytes({op});
@@ -181,8 +183,8 @@ TEST(BorshIr, CompositeLayouts) {
         const Function f = Function::default_function();
         Bytes expected;
         append(expected, f.uuid);
-        append(expected, bytes({0x00, 0, 0, 0, 0, 0x00, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x03, 0x00,
-                                0x00, 0, 0, 0, 0, 0x00, 0x00}));
+        append(expected, bytes({0x00, 0, 0, 0, 0, 0x00, 1,    0,    0,    0, 0, 0, 0, 0,    0,   0,
+                                0,    0, 0, 0, 0, 0,    0x03, 0x00, 0x00, 0, 0, 0, 0, 0x00, 0x00}));
         ASSERT_EQ(expected.size(), 47u);
         expect_layout(f, expected);
     }
@@ -245,13 +247,13 @@ TEST(BorshIr, EveryRecordKindRoundTrips) {
         EXPECT_EQ(instrs[i].index(), i);
         expect_round_trip(instrs[i]);
     }
-    for (const AnyType& t : {int_type(8388607), float_type(FType::Bf16), ptr_type(), label_type(), wildcard_type(7),
-                             AnyType{PrimaryType{ExtType{uuid_of(1), {}}}},
-                             vector_type(VcSize::fixed(3), PrimaryBasicType{IType{1}}),
-                             vector_type(VcSize::fixed(2), PrimaryBasicType{ExtType{uuid_of(2), {1, 2, 3}}}),
-                             vector_type(VcSize::scalable(9), PrimaryBasicType{PtrType{}}),
-                             vector_type(VcSize::fixed(0), PrimaryBasicType{WildcardType{300}}),
-                             array_type(tref(1), 0), struct_type({}, false), struct_type({tref(1), tref(2)}, false)}) {
+    for (const AnyType& t :
+         {int_type(8388607), float_type(FType::Bf16), ptr_type(), label_type(), wildcard_type(7),
+          AnyType{PrimaryType{ExtType{uuid_of(1), {}}}}, vector_type(VcSize::fixed(3), PrimaryBasicType{IType{1}}),
+          vector_type(VcSize::fixed(2), PrimaryBasicType{ExtType{uuid_of(2), {1, 2, 3}}}),
+          vector_type(VcSize::scalable(9), PrimaryBasicType{PtrType{}}),
+          vector_type(VcSize::fixed(0), PrimaryBasicType{WildcardType{300}}), array_type(tref(1), 0),
+          struct_type({}, false), struct_type({tref(1), tref(2)}, false)}) {
         SCOPED_TRACE(t.debug());
         expect_round_trip(t);
     }
@@ -294,19 +296,43 @@ TEST(BorshIr, FailureTextsAtTheirTriggers) {
 
     const std::vector<Case> cases = {
         {"PrimaryType", [&] { return decode_error<PrimaryType>(bytes({7})); }, tag_msg(7)},
-        {"FType", [&] { return decode_error<PrimaryType>(bytes({1, 7})); }, tag_msg(7)},
-        {"PrimaryBasicType", [&] { return decode_error<PrimaryType>(bytes({5, 5})); }, tag_msg(5)},
-        {"VcSize", [&] { return decode_error<PrimaryType>(bytes({5, 3, 2, 4, 0})); }, tag_msg(2)},
+        {"FType",
+         [&] {
+             return decode_error<PrimaryType>(bytes({1, 7}));
+         },
+         tag_msg(7)},
+        {"PrimaryBasicType",
+         [&] {
+             return decode_error<PrimaryType>(bytes({5, 5}));
+         },
+         tag_msg(5)},
+        {"VcSize",
+         [&] {
+             return decode_error<PrimaryType>(bytes({5, 3, 2, 4, 0}));
+         },
+         tag_msg(2)},
         {"AnyType", [&] { return decode_error<AnyType>(bytes({3})); }, tag_msg(3)},
-        {"FunctionPointer", [&] { return decode_error<AnyConst>(bytes({2, 2})); }, tag_msg(2)},
-        {"AnyConst", [&] { return decode_error<Operand>(bytes({1, 3})); }, tag_msg(3)},
+        {"FunctionPointer",
+         [&] {
+             return decode_error<AnyConst>(bytes({2, 2}));
+         },
+         tag_msg(2)},
+        {"AnyConst",
+         [&] {
+             return decode_error<Operand>(bytes({1, 3}));
+         },
+         tag_msg(3)},
         {"Operand", [&] { return decode_error<Operand>(bytes({3})); }, tag_msg(3)},
         {"KeInstr", [&] { return decode_error<KeInstr>(bytes({37})); }, tag_msg(37)},
         {"KeTerminator", [&] { return decode_error<KeTerminator>(bytes({4})); }, tag_msg(4)},
         {"CallingConvention", [&] { return decode_error<CallingConvention>(bytes({15})); }, tag_msg(15)},
-        {"Visibility", [&] { return decode_error<Function>(with(up_to_visibility, bytes({1, 3}))); }, tag_msg(3)},
-        {"OverflowSignednessPolicy", [&] { return decode_error<KeInstr>(with(with(instr_head(0), two_regs), bytes({5}))); },
-         tag_msg(5)},
+        {"Visibility",
+         [&] {
+             return decode_error<Function>(with(up_to_visibility, bytes({1, 3})));
+         },
+         tag_msg(3)},
+        {"OverflowSignednessPolicy",
+         [&] { return decode_error<KeInstr>(with(with(instr_head(0), two_regs), bytes({5}))); }, tag_msg(5)},
         {"IntegerSignedness", [&] { return decode_error<KeInstr>(with(with(instr_head(3), two_regs), bytes({2}))); },
          tag_msg(2)},
         {"ICmpVariant", [&] { return decode_error<KeInstr>(with(with(instr_head(5), two_regs), bytes({10}))); },
@@ -315,39 +341,76 @@ TEST(BorshIr, FailureTextsAtTheirTriggers) {
          tag_msg(5)},
         {"FCmpVariant", [&] { return decode_error<KeInstr>(with(with(instr_head(19), two_regs), bytes({13}))); },
          tag_msg(13)},
-        {"MemoryOrdering", [&] { return decode_error<KeInstr>(with(with(instr_head(21), reg_bytes(5)), bytes({0, 1, 6}))); },
+        {"MemoryOrdering",
+         [&] {
+             return decode_error<KeInstr>(with(with(instr_head(21), reg_bytes(5)), bytes({0, 1, 6})));
+         },
          tag_msg(6)},
         {"CastVariant", [&] { return decode_error<KeInstr>(with(with(instr_head(28), reg_bytes(5)), bytes({12}))); },
          tag_msg(12)},
         {"MetaProbOperand", [&] { return decode_error<KeInstr>(with(instr_head(34), bytes({3}))); }, tag_msg(3)},
         {"AnalysisStatistic", [&] { return decode_error<KeInstr>(with(instr_head(35), bytes({3}))); }, tag_msg(3)},
-        {"TerminationScope", [&] { return decode_error<KeInstr>(with(instr_head(35), bytes({2, 3}))); }, tag_msg(3)},
-        {"packed flag", [&] { return decode_error<AnyType>(bytes({2, 0, 0, 0, 0, 2})); },
+        {"TerminationScope",
+         [&] {
+             return decode_error<KeInstr>(with(instr_head(35), bytes({2, 3})));
+         },
+         tag_msg(3)},
+        {"packed flag",
+         [&] {
+             return decode_error<AnyType>(bytes({2, 0, 0, 0, 0, 2}));
+         },
          "Invalid bool representation: 2"},
-        {"volatile flag", [&] { return decode_error<KeInstr>(with(with(bytes({22}), two_regs), bytes({0, 0, 2}))); },
+        {"volatile flag",
+         [&] {
+             return decode_error<KeInstr>(with(with(bytes({22}), two_regs), bytes({0, 0, 2})));
+         },
          "Invalid bool representation: 2"},
         {"meta_function flag",
-         [&] { return decode_error<Function>(with(up_to_visibility, bytes({0, 0, 0, 0, 0, 0, 2}))); },
+         [&] {
+             return decode_error<Function>(with(up_to_visibility, bytes({0, 0, 0, 0, 0, 0, 2})));
+         },
          "Invalid bool representation: 2"},
-        {"invoke dest marker", [&] { return decode_error<KeInstr>(with(with(bytes({25}), reg_bytes(5)), bytes({0, 0, 0, 0, 2}))); },
+        {"invoke dest marker",
+         [&] {
+             return decode_error<KeInstr>(with(with(bytes({25}), reg_bytes(5)), bytes({0, 0, 0, 0, 2})));
+         },
          option2},
-        {"alignment marker", [&] { return decode_error<KeInstr>(with(with(instr_head(23), reg_bytes(5)), bytes({2}))); },
-         option2},
-        {"ret marker", [&] { return decode_error<KeTerminator>(bytes({2, 9})); },
+        {"alignment marker",
+         [&] { return decode_error<KeInstr>(with(with(instr_head(23), reg_bytes(5)), bytes({2}))); }, option2},
+        {"ret marker",
+         [&] {
+             return decode_error<KeTerminator>(bytes({2, 9}));
+         },
          "Invalid Option representation: 9. The first byte must be 0 or 1"},
-        {"aux_uuid marker", [&] { return decode_error<Function>(with(up_to_visibility, bytes({0, 0, 0, 0, 0, 0, 0, 2}))); },
+        {"aux_uuid marker",
+         [&] {
+             return decode_error<Function>(with(up_to_visibility, bytes({0, 0, 0, 0, 0, 0, 0, 2})));
+         },
          option2},
         {"function name not UTF-8",
-         [&] { return decode_error<Function>(with(Bytes(16, 0xAB), bytes({1, 1, 0, 0, 0, 0xFF}))); },
+         [&] {
+             return decode_error<Function>(with(Bytes(16, 0xAB), bytes({1, 1, 0, 0, 0, 0xFF})));
+         },
          "invalid utf-8 sequence of 1 bytes from index 0"},
         {"function name cut inside a sequence",
-         [&] { return decode_error<Function>(with(Bytes(16, 0xAB), bytes({1, 3, 0, 0, 0, 'a', 0xE2, 0x82}))); },
+         [&] {
+             return decode_error<Function>(with(Bytes(16, 0xAB), bytes({1, 3, 0, 0, 0, 'a', 0xE2, 0x82})));
+         },
          "incomplete utf-8 byte sequence from index 1"},
         {"external function name not UTF-8",
-         [&] { return decode_error<ExternalFunction>(with(Bytes(16, 1), bytes({2, 0, 0, 0, 'a', 0xC0}))); },
+         [&] {
+             return decode_error<ExternalFunction>(with(Bytes(16, 1), bytes({2, 0, 0, 0, 'a', 0xC0})));
+         },
          "invalid utf-8 sequence of 1 bytes from index 1"},
-        {"end inside a UUID", [&] { return decode_error<Operand>(bytes({2, 1, 2, 3})); }, "Unexpected length of input"},
-        {"end inside a big integer", [&] { return decode_error<IConst>(bytes({8, 0, 0, 0, 3, 0, 0, 0, 1, 2})); },
+        {"end inside a UUID",
+         [&] {
+             return decode_error<Operand>(bytes({2, 1, 2, 3}));
+         },
+         "Unexpected length of input"},
+        {"end inside a big integer",
+         [&] {
+             return decode_error<IConst>(bytes({8, 0, 0, 0, 3, 0, 0, 0, 1, 2}));
+         },
          "Unexpected length of input"},
     };
     for (const auto& c : cases) {
@@ -453,7 +516,8 @@ TEST(BorshIr, LongListsReadBackFromSpansAndSources) {
     Function f = rich_function(0x41);
     BasicBlock& entry = f.body.at(Label{0});
     const InstrList one_of_each = entry.instructions;
-    for (int i = 0; i < 300; ++i) entry.instructions.insert(entry.instructions.end(), one_of_each.begin(), one_of_each.end());
+    for (int i = 0; i < 300; ++i)
+        entry.instructions.insert(entry.instructions.end(), one_of_each.begin(), one_of_each.end());
     std::vector<Operand> args(5000, reg(3));
     entry.instructions.push_back(Invoke{reg(1), args, Name{99}, tref(0x10), std::nullopt});
     const Bytes data = encode(f);
@@ -462,12 +526,14 @@ TEST(BorshIr, LongListsReadBackFromSpansAndSources) {
     EXPECT_EQ(*from_span, f);
     for (const std::size_t pull : {std::size_t{5}, std::size_t{4096}}) {
         std::size_t at = 0;
-        BorshReader r([&](std::span<std::uint8_t> dst) -> BorshResult<std::size_t> {
-            const std::size_t n = std::min({dst.size(), pull, data.size() - at});
-            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, dst.begin());
-            at += n;
-            return n;
-        }, 1024);
+        BorshReader r(
+            [&](std::span<std::uint8_t> dst) -> BorshResult<std::size_t> {
+                const std::size_t n = std::min({dst.size(), pull, data.size() - at});
+                std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, dst.begin());
+                at += n;
+                return n;
+            },
+            1024);
         auto from_source = borsh_read<Function>(r);
         ASSERT_TRUE(from_source.has_value()) << from_source.error().to_string();
         EXPECT_EQ(*from_source, f);

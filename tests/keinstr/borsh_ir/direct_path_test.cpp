@@ -32,8 +32,21 @@ Operand imm_float(const BigInt& mantissa, std::int64_t scale) {
 InstrList edge_instructions() {
     InstrList out = every_instruction();
     const Typeref t = tref(0x10);
-    const std::vector<BigInt> values = {0, 1, -1, 127, 128, -128, -129, kMax, kMin, kMin + 1, BigInt(kMax) + 1,
-                                        BigInt(kMin) - 1, BigInt(1) << 64, -(BigInt(1) << 64), BigInt(1) << 100,
+    const std::vector<BigInt> values = {0,
+                                        1,
+                                        -1,
+                                        127,
+                                        128,
+                                        -128,
+                                        -129,
+                                        kMax,
+                                        kMin,
+                                        kMin + 1,
+                                        BigInt(kMax) + 1,
+                                        BigInt(kMin) - 1,
+                                        BigInt(1) << 64,
+                                        -(BigInt(1) << 64),
+                                        BigInt(1) << 100,
                                         -(BigInt(3) << 120)};
     for (const BigInt& v : values) {
         out.push_back(IAdd{Name{1}, t, imm_big(64, v), reg(2), OverflowSignednessPolicy::Wrap});
@@ -44,7 +57,10 @@ InstrList edge_instructions() {
     out.push_back(MStore{imm_big(1, 1), Operand{tref(0x40)}, 0xFFFFFFFFu, MemoryOrdering::Acq, false});
     out.push_back(Invoke{reg(1), {}, std::nullopt, std::nullopt, std::nullopt});
     out.push_back(Invoke{Operand{AnyConst{FunctionPointer::internal(uuid_of(3))}},
-                         {imm_big(64, BigInt(1) << 70), reg(5)}, Name{5}, t, CallingConvention()});
+                         {imm_big(64, BigInt(1) << 70), reg(5)},
+                         Name{5},
+                         t,
+                         CallingConvention()});
     out.push_back(Invoke{reg(1), std::vector<Operand>(300, imm_big(32, -7)), Name{6}, t,
                          CallingConvention::numbered(0xFFFFFFFFu)});
     out.push_back(Phi{Name{7}, t, {}});
@@ -74,10 +90,12 @@ Bytes through_vector(const Function& f) {
 
 Bytes through_sink(const Function& f, std::size_t buffer) {
     Bytes out;
-    BorshWriter w([&](std::span<const std::uint8_t> chunk) -> BorshResult<void> {
-        out.insert(out.end(), chunk.begin(), chunk.end());
-        return {};
-    }, buffer);
+    BorshWriter w(
+        [&](std::span<const std::uint8_t> chunk) -> BorshResult<void> {
+            out.insert(out.end(), chunk.begin(), chunk.end());
+            return {};
+        },
+        buffer);
     borsh_write(w, f);
     EXPECT_TRUE(w.finish());
     EXPECT_EQ(w.bytes_written(), out.size());
@@ -91,12 +109,14 @@ std::pair<BorshResult<T>, BorshResult<T>> read_both_ways(const Bytes& data) {
     BorshReader span_reader(data);
     auto direct = borsh_read<T>(span_reader);
     std::size_t at = 0;
-    BorshReader source_reader([&](std::span<std::uint8_t> dst) -> BorshResult<std::size_t> {
-        const std::size_t n = std::min(dst.size(), data.size() - at);
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, dst.begin());
-        at += n;
-        return n;
-    }, 16);
+    BorshReader source_reader(
+        [&](std::span<std::uint8_t> dst) -> BorshResult<std::size_t> {
+            const std::size_t n = std::min(dst.size(), data.size() - at);
+            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, dst.begin());
+            at += n;
+            return n;
+        },
+        16);
     auto stepwise = borsh_read<T>(source_reader);
     if (direct && stepwise) {
         EXPECT_EQ(span_reader.position(), source_reader.position());
@@ -109,7 +129,8 @@ TEST(BorshDirectPath, WritersAgreeByteForByte) {
     // A one-byte buffer never has room for a record: every record goes field by field.
     const Bytes expected = through_sink(f, 1);
     EXPECT_EQ(through_vector(f), expected);
-    for (const std::size_t buffer : {std::size_t{23}, std::size_t{4096}, std::size_t{128 * 1024}, std::size_t{1} << 22}) {
+    for (const std::size_t buffer :
+         {std::size_t{23}, std::size_t{4096}, std::size_t{128 * 1024}, std::size_t{1} << 22}) {
         SCOPED_TRACE(buffer);
         EXPECT_EQ(through_sink(f, buffer), expected);
     }
@@ -186,10 +207,12 @@ TEST(BorshDirectPath, RoomAndBytesInHand) {
     EXPECT_TRUE(vector_writer.free_room().empty());  // vector mode has no room of its own
 
     Bytes sunk;
-    BorshWriter w([&](std::span<const std::uint8_t> c) -> BorshResult<void> {
-        sunk.insert(sunk.end(), c.begin(), c.end());
-        return {};
-    }, 8);
+    BorshWriter w(
+        [&](std::span<const std::uint8_t> c) -> BorshResult<void> {
+            sunk.insert(sunk.end(), c.begin(), c.end());
+            return {};
+        },
+        8);
     w.u16(0x0201);
     auto room = w.free_room();
     ASSERT_EQ(room.size(), 6u);

@@ -167,9 +167,11 @@ TEST(BorshModule, RecordFieldReadersAgreeWithTheAccessors) {
 
 TEST(BorshModule, WriterFailures) {
     // A failing sink passes its own error through.
-    BorshWriter w([](std::span<const std::uint8_t>) -> BorshResult<void> {
-        return std::unexpected(IoError(IoErrorKind::Other, "disk full"));
-    }, 16);
+    BorshWriter w(
+        [](std::span<const std::uint8_t>) -> BorshResult<void> {
+            return std::unexpected(IoError(IoErrorKind::Other, "disk full"));
+        },
+        16);
     borsh_write(w, sample_module());
     auto s = w.finish();
     ASSERT_FALSE(s.has_value());

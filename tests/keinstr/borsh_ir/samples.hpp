@@ -29,7 +29,9 @@ inline std::vector<std::uint8_t> bytes(std::initializer_list<int> list) {
 inline void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
-inline void append(std::vector<std::uint8_t>& out, const Uuid& u) { out.insert(out.end(), u.bytes.begin(), u.bytes.end()); }
+inline void append(std::vector<std::uint8_t>& out, const Uuid& u) {
+    out.insert(out.end(), u.bytes.begin(), u.bytes.end());
+}
 
 // One instruction of every opcode, in opcode order.
 inline InstrList every_instruction() {

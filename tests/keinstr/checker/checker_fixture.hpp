@@ -19,13 +19,14 @@
 namespace keinstr::checker_test {
 
 inline std::string mismatch_msg(std::string_view instr, std::string_view expected, std::string_view found) {
-    return fmt::format("Type mismatch in instruction `{}`: expected type `{}`, but found type `{}`.", instr,
-                       expected, found);
+    return fmt::format("Type mismatch in instruction `{}`: expected type `{}`, but found type `{}`.", instr, expected,
+                       found);
 }
 
 inline std::string oob_msg(std::size_t index, std::string_view type, std::size_t max, std::string_view instr) {
-    return fmt::format("The provided index `{}` is out of bounds for type `{}` with maximum index `{}` in instruction `{}`.",
-                       index, type, max, instr);
+    return fmt::format(
+        "The provided index `{}` is out of bounds for type `{}` with maximum index `{}` in instruction `{}`.", index,
+        type, max, instr);
 }
 
 inline std::string outcome(const std::expected<void, Error>& r) { return r ? std::string("ok") : r.error().message(); }
@@ -41,24 +42,30 @@ protected:
     Typeref i(std::uint32_t bits) { return ty(int_type(bits)); }
     Typeref f(FType k) { return ty(float_type(k)); }
     Typeref ptr() { return ty(ptr_type()); }
-    Typeref vec(std::uint16_t lanes, PrimaryBasicType lane) { return ty(vector_type(VcSize::fixed(lanes), std::move(lane))); }
+    Typeref vec(std::uint16_t lanes, PrimaryBasicType lane) {
+        return ty(vector_type(VcSize::fixed(lanes), std::move(lane)));
+    }
     Typeref svec(std::uint16_t lanes, PrimaryBasicType lane) {
         return ty(vector_type(VcSize::scalable(lanes), std::move(lane)));
     }
     Typeref arr(Typeref element, std::uint16_t count) { return ty(array_type(element, count)); }
-    Typeref strct(std::vector<Typeref> elements, bool packed = false) { return ty(struct_type(std::move(elements), packed)); }
+    Typeref strct(std::vector<Typeref> elements, bool packed = false) {
+        return ty(struct_type(std::move(elements), packed));
+    }
 
     static Operand r(std::uint32_t n) { return Operand::reg(Name{n}); }
     static Operand lit(std::uint32_t bits, long long value) { return Operand::imm(IConst{IType{bits}, BigInt(value)}); }
-    static Operand lit_big(std::uint32_t bits, BigInt value) { return Operand::imm(IConst{IType{bits}, std::move(value)}); }
+    static Operand lit_big(std::uint32_t bits, BigInt value) {
+        return Operand::imm(IConst{IType{bits}, std::move(value)});
+    }
     static Operand flit(FType k, long long value) { return Operand::imm(FConst{k, Decimal(value)}); }
     static Operand fnptr() { return Operand::imm(FunctionPointer::internal(Uuid{})); }
     static Operand undef(Typeref t) { return Operand::undef(t); }
     static Param param(std::uint32_t n, Typeref t) { return Param{Name{n}, t}; }
 
     // One function with a single block 0.
-    std::expected<void, Error> check(std::vector<Param> params, InstrList instrs,
-                                     KeTerminator term = Ret{}, std::optional<Typeref> ret = std::nullopt) {
+    std::expected<void, Error> check(std::vector<Param> params, InstrList instrs, KeTerminator term = Ret{},
+                                     std::optional<Typeref> ret = std::nullopt) {
         Function fn;
         fn.params = std::move(params);
         fn.return_type = ret;
@@ -89,7 +96,8 @@ protected:
     void expect_rows(const std::vector<Row>& rows) {
         for (const Row& row : rows) {
             SCOPED_TRACE(row.name);
-            const std::string want = row.expected.empty() ? "ok" : mismatch_msg(text(row.instr), row.expected, row.found);
+            const std::string want =
+                row.expected.empty() ? "ok" : mismatch_msg(text(row.instr), row.expected, row.found);
             EXPECT_EQ(run(row.params, {row.instr}), want);
         }
     }

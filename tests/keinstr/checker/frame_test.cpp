@@ -38,9 +38,9 @@ TEST_F(Frame, MessagesQuoteThePrintedInstructionAndRegistryTexts) {
     EXPECT_EQ(run({param(0, i32)}, {iadd(1, i32, r(0), lit(8, 3))}),
               mismatch_msg("%1: i32 = iadd.wrap %0, i8 3", "i32", "i8"));
     // Function pointers print unresolved: the checker has no module.
-    EXPECT_EQ(run({}, {iadd(1, i32, fnptr(), lit(32, 1))}),
-              mismatch_msg("%1: i32 = iadd.wrap ptr <unresolved@00000000-0000-0000-0000-000000000000>, i32 1", "i32",
-                       "ptr"));
+    EXPECT_EQ(
+        run({}, {iadd(1, i32, fnptr(), lit(32, 1))}),
+        mismatch_msg("%1: i32 = iadd.wrap ptr <unresolved@00000000-0000-0000-0000-000000000000>, i32 1", "i32", "ptr"));
 }
 
 TEST_F(Frame, InstructionsAreCheckedBeforeAnyTerminator) {
@@ -138,8 +138,8 @@ TEST_F(Frame, UnregisteredAndTypeVariableTypesAreTypeErrors) {
     ASSERT_EQ(text(missing), "<unknown type 12340000-0000-0000-0000-000000000000>");
 
     const KeInstr unknown_dest = iadd(1, missing, undef(missing), undef(missing));
-    EXPECT_EQ(run({}, {unknown_dest}),
-              mismatch_msg(text(unknown_dest), "iN or <N x iN>", "<unknown type 12340000-0000-0000-0000-000000000000>"));
+    EXPECT_EQ(run({}, {unknown_dest}), mismatch_msg(text(unknown_dest), "iN or <N x iN>",
+                                                    "<unknown type 12340000-0000-0000-0000-000000000000>"));
 
     const KeInstr var_dest = iadd(1, var_a, r(0), r(0));
     EXPECT_EQ(run({param(0, var_a)}, {var_dest}), mismatch_msg(text(var_dest), "iN or <N x iN>", "A"));

@@ -115,12 +115,10 @@ TEST_F(PrinterTest, FunctionPointersResolveThroughTheModule) {
         return KeInstr{Invoke{Operand::imm(AnyConst{fp}), {}, std::nullopt, std::nullopt, std::nullopt}};
     };
     EXPECT_EQ(text(call(FunctionPointer::internal(named_id)), &module), "invoke ptr %callee");
-    EXPECT_EQ(text(call(FunctionPointer::internal(unnamed_id)), &module),
-              "invoke ptr @" + unnamed_id.to_string());
+    EXPECT_EQ(text(call(FunctionPointer::internal(unnamed_id)), &module), "invoke ptr @" + unnamed_id.to_string());
     EXPECT_EQ(text(call(FunctionPointer::internal(missing)), &module),
               "invoke ptr <invalid@" + missing.to_string() + ">");
-    EXPECT_EQ(text(call(FunctionPointer::internal(named_id))),
-              "invoke ptr <unresolved@" + named_id.to_string() + ">");
+    EXPECT_EQ(text(call(FunctionPointer::internal(named_id))), "invoke ptr <unresolved@" + named_id.to_string() + ">");
     EXPECT_EQ(text(call(FunctionPointer::external(ext_id)), &module), "invoke ptr external %puts");
     // Internal and external lookups never mix.
     EXPECT_EQ(text(call(FunctionPointer::external(named_id)), &module),

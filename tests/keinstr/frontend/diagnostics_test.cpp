@@ -55,20 +55,17 @@ TEST(SyntaxFailure, WhereTheModuleRuleStops) {
     expect_errors({
         // Cut off inside a definition: at the end of input, start = end = length.
         {"define void f() {\ne: ret",
-         {{std::nullopt, 24, 24,
-           "found end of input expected register, undef operand, immediate operand, or 'void'"}}},
+         {{std::nullopt, 24, 24, "found end of input expected register, undef operand, immediate operand, or 'void'"}}},
         // Only a line break: the Newline is given back, the items fail after it.
         {"\n", {{std::nullopt, 1, 1, "found end of input expected import statement, or function definition"}}},
         {"\n; comment only\n\n",
          {{std::nullopt, 17, 17, "found end of input expected import statement, or function definition"}}},
         // A first token that starts no item.
         {"ret void",
-         {{std::nullopt, 0, 4,
-           "found 'Ret' expected '\\n', import statement, function definition, or end of input"}}},
+         {{std::nullopt, 0, 4, "found 'Ret' expected '\\n', import statement, function definition, or end of input"}}},
         // A token left after the last item.
         {"define void f() {\ne: ret void\n}\n}",
-         {{std::nullopt, 32, 33,
-           "found '}' expected '\\n', import statement, function definition, or end of input"}}},
+         {{std::nullopt, 32, 33, "found '}' expected '\\n', import statement, function definition, or end of input"}}},
         // A failure inside a definition keeps the inner expectation.
         {"define f() {}", {{std::nullopt, 7, 8, "found 'f' expected type, or 'void'"}}},
         {"import 5", {{std::nullopt, 7, 8, "found '5' expected token StringLiteral"}}},
@@ -107,8 +104,7 @@ TEST(Findings, FindingsComeFirstInSourceOrderThenTheSyntaxFailure) {
     EXPECT_EQ(pe->errors[0], (ParserError{std::nullopt, 12, 27, "duplicate visibility metadata"}));
     EXPECT_EQ(pe->errors[1].message, "syntax error for iadd instruction: expected variant, got no variant");
     EXPECT_EQ(pe->errors[1].start, source.find("%x"));
-    EXPECT_EQ(pe->errors[2].message,
-              "found '\\n' expected register, undef operand, immediate operand, or 'void'");
+    EXPECT_EQ(pe->errors[2].message, "found '\\n' expected register, undef operand, immediate operand, or 'void'");
     EXPECT_EQ(pe->errors[2].start, source.rfind("\n}"));
 }
 
@@ -128,9 +124,9 @@ TEST(TokenTexts, ParseFailuresCarryEveryTokenLexingFailuresNone) {
         auto r = fe.parse("define void f(%a: i32) {");
         const auto* pe = parser_errors(r);
         ASSERT_NE(pe, nullptr);
-        EXPECT_EQ(pe->tokens, (std::vector<std::string>{
-                                  "Identifier(\"define\", [])", "Void", "Identifier(\"f\", [])", "LParen",
-                                  "Register(\"a\")", "Colon", "IType(IType { num_bits: 32 })", "RParen", "LBrace"}));
+        EXPECT_EQ(pe->tokens, (std::vector<std::string>{"Identifier(\"define\", [])", "Void", "Identifier(\"f\", [])",
+                                                        "LParen", "Register(\"a\")", "Colon",
+                                                        "IType(IType { num_bits: 32 })", "RParen", "LBrace"}));
     }
     {
         Frontend fe;

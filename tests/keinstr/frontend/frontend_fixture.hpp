@@ -64,7 +64,9 @@ struct Frontend {
     Module module;
     TypeRegistry registry{0, NodeId{}};
 
-    std::expected<void, Error> parse(std::string_view source) { return extend_module_from_string(module, registry, source); }
+    std::expected<void, Error> parse(std::string_view source) {
+        return extend_module_from_string(module, registry, source);
+    }
 
     // The function of `module` named `name` (the first in UUID order); fails the
     // test when there is none.

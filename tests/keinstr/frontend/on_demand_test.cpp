@@ -37,9 +37,9 @@ TEST(IncrementalLexer, GivesTheTokensAndFindingsOfTheWholeRun) {
         "",
         "   ; only a comment",
         program(3),
-        program(200),                 // several chunks
-        "i0 \n%a, i7 i0",             // findings that do not stop the run
-        program(100) + "i0 $ i64",    // a finding, then a character that stops it
+        program(200),               // several chunks
+        "i0 \n%a, i7 i0",           // findings that do not stop the run
+        program(100) + "i0 $ i64",  // a finding, then a character that stops it
         "define void f() {\n€",
     };
     for (const std::string& src : sources) {
@@ -57,8 +57,8 @@ TEST(IncrementalLexer, GivesTheTokensAndFindingsOfTheWholeRun) {
             EXPECT_EQ(lexer.next(buffer), 0u);
             EXPECT_EQ(lexer.finish(), whole.errors) << src.substr(0, 40) << " batch " << batch;
             if (whole.tokens) {
-                EXPECT_TRUE(std::equal(tokens.begin(), tokens.end(), whole.tokens->tokens.begin(),
-                                       whole.tokens->tokens.end()))
+                EXPECT_TRUE(
+                    std::equal(tokens.begin(), tokens.end(), whole.tokens->tokens.begin(), whole.tokens->tokens.end()))
                     << src.substr(0, 40) << " batch " << batch;
             }
         }
@@ -161,9 +161,12 @@ TEST(OnDemandParse, InternsTheSameTypesInTheSameOrder) {
     // full rules do, so that every handle (drawn from the registry's counter) is
     // the same.
     const std::vector<std::string> sources = {
-        "define void f() {\ne:\n  %x: i64 = iadd.wrap i16 3, i8 undef\n  %y: fp32 = fadd fp16 1.5, ptr undef\n  trap\n}\n",
-        "define void f() {\ne:\n  %x: i64 = invoke ptr undef, i32 7\n  %y: i1 = icmp.eq i128 -9, [4 x i8] undef\n  trap\n}\n",
-        "define void f() {\ne:\n  %x: i8 = phi [i8 1, e]\n  %y: ptr = getelementptr {i8, i24}, ptr undef, i40 2\n  trap\n}\n",
+        "define void f() {\ne:\n  %x: i64 = iadd.wrap i16 3, i8 undef\n  %y: fp32 = fadd fp16 1.5, ptr undef\n  "
+        "trap\n}\n",
+        "define void f() {\ne:\n  %x: i64 = invoke ptr undef, i32 7\n  %y: i1 = icmp.eq i128 -9, [4 x i8] undef\n  "
+        "trap\n}\n",
+        "define void f() {\ne:\n  %x: i8 = phi [i8 1, e]\n  %y: ptr = getelementptr {i8, i24}, ptr undef, i40 2\n  "
+        "trap\n}\n",
         "define void f() {\ne:\n  store fp128 2.5, i1 1\n  %z: i7 = select i1 0, i7 1, <2 x i7> undef\n  trap\n}\n",
     };
     for (const std::string& src : sources) {
@@ -232,16 +235,33 @@ TEST(OnDemandParse, ShortcutsGiveWhatTheFullRulesGive) {
     // Every instruction and type form, immediates of each kind, undef operands,
     // phis, alignment and volatile marks, and lines that fail part way.
     const std::vector<std::string> lines = {
-        "%r: i64 = iadd.wrap %a, i64 7", "%r: i64 = iadd.wrap i64 undef, %a", "%r: fp64 = fadd %f, fp64 1.5",
-        "%r: ptr = getelementptr {i64, fp64, i32}, %p, %a, i32 1", "%r: ptr = getelementptr [16 x fp64], %p, %a",
-        "%r: i64 = load %p, align 8", "%r: i64 = load.acquire %p, align 8, volatile", "store %p, %a, align 8",
-        "store %p, %a, volatile", "%r: ptr = alloca i64 16, align 8", "%r: i64 = invoke ptr f0, %a, %p",
-        "%r: i64 = invoke ptr external g, %a", "%r: i64 = invoke ptr missing, %a", "%r: i1 = icmp.slt %a, i64 -3",
-        "%r: i64 = select i1 1, %a, i64 2", "%r: <4 x i32> = iadd.wrap <4 x i32> undef, <4 x i32> undef",
-        "%r: {i64, [2 x i8]} = insertvalue {i64, [2 x i8]} undef, %a, i32 0", "%r: i32 = cast.trunc %a",
-        "%r: [0 x i8] = alloca i8 1", "%r: i64 = iadd.wrap %a,", "%r: = iadd %a, %a", "%r: ptr = ptr undef",
-        "%r: i64 = phi [%a, entry]", "!assert %c", "%r: i64 = iadd.wrap %a, %a, align 3",
-        "%r: packed {i8, i16} = insertvalue packed {i8, i16} undef, i8 1, i32 0", "%r: i64 = iadd.wrap ptr f0, %a",
+        "%r: i64 = iadd.wrap %a, i64 7",
+        "%r: i64 = iadd.wrap i64 undef, %a",
+        "%r: fp64 = fadd %f, fp64 1.5",
+        "%r: ptr = getelementptr {i64, fp64, i32}, %p, %a, i32 1",
+        "%r: ptr = getelementptr [16 x fp64], %p, %a",
+        "%r: i64 = load %p, align 8",
+        "%r: i64 = load.acquire %p, align 8, volatile",
+        "store %p, %a, align 8",
+        "store %p, %a, volatile",
+        "%r: ptr = alloca i64 16, align 8",
+        "%r: i64 = invoke ptr f0, %a, %p",
+        "%r: i64 = invoke ptr external g, %a",
+        "%r: i64 = invoke ptr missing, %a",
+        "%r: i1 = icmp.slt %a, i64 -3",
+        "%r: i64 = select i1 1, %a, i64 2",
+        "%r: <4 x i32> = iadd.wrap <4 x i32> undef, <4 x i32> undef",
+        "%r: {i64, [2 x i8]} = insertvalue {i64, [2 x i8]} undef, %a, i32 0",
+        "%r: i32 = cast.trunc %a",
+        "%r: [0 x i8] = alloca i8 1",
+        "%r: i64 = iadd.wrap %a,",
+        "%r: = iadd %a, %a",
+        "%r: ptr = ptr undef",
+        "%r: i64 = phi [%a, entry]",
+        "!assert %c",
+        "%r: i64 = iadd.wrap %a, %a, align 3",
+        "%r: packed {i8, i16} = insertvalue packed {i8, i16} undef, i8 1, i32 0",
+        "%r: i64 = iadd.wrap ptr f0, %a",
     };
     std::size_t parsed = 0;
     for (const std::string& line : lines) {

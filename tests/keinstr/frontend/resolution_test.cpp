@@ -96,8 +96,9 @@ TEST(Resolution, UnknownExternalNamesAreJoinedInOrderOfUse) {
     Frontend fe;
     auto r = fe.parse(source);
     ASSERT_FALSE(r);
-    EXPECT_EQ(r.error(), (Error{Error::UnresolvedFunction{FunctionPointerKind::External,
-                                                          "x9, x8, x7, x6, x5, x4, x3, x2, x1, x0"}}));
+    EXPECT_EQ(
+        r.error(),
+        (Error{Error::UnresolvedFunction{FunctionPointerKind::External, "x9, x8, x7, x6, x5, x4, x3, x2, x1, x0"}}));
     EXPECT_EQ(log.parser_records().back().text,
               "Unresolved external functions: [\"x9\", \"x8\", \"x7\", \"x6\", \"x5\", \"x4\", \"x3\", \"x2\", "
               "\"x1\", \"x0\"]");
@@ -134,12 +135,12 @@ TEST(Resolution, UndefinedRegisterGetsANumberOfItsOwn) {
 TEST(Imports, AnImportIsRefusedAfterACleanParse) {
     LogCapture log;
     Frontend fe;
-    auto r = fe.parse(
-        "define void f() {\ne: ret void\n}\ndefine void g() {\ne: ret void\n}\nimport \"li\\\"b\"\n");
+    auto r = fe.parse("define void f() {\ne: ret void\n}\ndefine void g() {\ne: ret void\n}\nimport \"li\\\"b\"\n");
     const auto* pe = parser_errors(r);
     ASSERT_NE(pe, nullptr);
-    EXPECT_EQ(pe->errors, (std::vector<ParserError>{
-                              {std::nullopt, 0, 0, "import statements are not supported when parsing from string: li\"b"}}));
+    EXPECT_EQ(pe->errors,
+              (std::vector<ParserError>{
+                  {std::nullopt, 0, 0, "import statements are not supported when parsing from string: li\"b"}}));
     // 14 tokens per function, then the import, its literal and the last line break.
     ASSERT_EQ(pe->tokens.size(), 31u);
     EXPECT_EQ(pe->tokens[28], "Import");

@@ -67,8 +67,8 @@ void check_source(const std::string& src, std::size_t batch = 4096) {
     ASSERT_EQ(got.tokens.has_value(), want.complete);
     if (got.tokens) {
         expect_same_tokens(got.tokens->tokens, want.tokens, "lex");
-        ASSERT_TRUE(std::equal(got.tokens->spans.begin(), got.tokens->spans.end(), want.spans.begin(),
-                               want.spans.end()));
+        ASSERT_TRUE(
+            std::equal(got.tokens->spans.begin(), got.tokens->spans.end(), want.spans.begin(), want.spans.end()));
     }
 
     IncrementalLexer lexer(s);
@@ -105,10 +105,33 @@ std::vector<std::string> vocabulary() {
     for (KeTerminatorOp x : enum_values<KeTerminatorOp>) reserved(word(x));
     for (std::size_t i = 0; i < kFTypeCount; ++i) reserved(ftype_text(static_cast<FType>(i)));
     for (MemoryOrdering x : enum_values<MemoryOrdering>) reserved(word(x));
-    for (std::string_view w : {"i", "i0", "i1", "i8", "i16", "i32", "i64", "i128", "i7", "i8388607", "i8388608",
-                               "i0000000001", "i000000000064", "i4294967295", "i4294967296", "i99999999999999999999",
-                               "i64.x", "!i64", "i6x", "I64", "cc0", "cc12", "cc4294967295", "cc4294967296", "ccx",
-                               "cc.a", "cc7."})
+    for (std::string_view w : {"i",
+                               "i0",
+                               "i1",
+                               "i8",
+                               "i16",
+                               "i32",
+                               "i64",
+                               "i128",
+                               "i7",
+                               "i8388607",
+                               "i8388608",
+                               "i0000000001",
+                               "i000000000064",
+                               "i4294967295",
+                               "i4294967296",
+                               "i99999999999999999999",
+                               "i64.x",
+                               "!i64",
+                               "i6x",
+                               "I64",
+                               "cc0",
+                               "cc12",
+                               "cc4294967295",
+                               "cc4294967296",
+                               "ccx",
+                               "cc.a",
+                               "cc7."})
         v.emplace_back(w);
     for (std::size_t len = 1; len <= 34; ++len) {
         std::string w;
@@ -119,31 +142,131 @@ std::vector<std::string> vocabulary() {
         v.push_back("!" + w);
         v.push_back(w + "." + w);
     }
-    for (std::string_view w :
-         {"%", "%v12", "%a.b", "%1", "%x_y.", "%%", "%é", "entry", "latch0", "getelementptr.inbounds", "émoi",
-          "x\xcc\x81y", "_", "_x", "!", "!.", "!x.y", "a.", "a..b", "0", "7", "12", "-971", "+5", "-0", "00012",
-          "123456789012345678", "-123456789012345678", "1234567890123456789", "9999999999999999999",
-          "999999999999999999", "9223372036854775807", "-9223372036854775808", "9223372036854775808", "99999999999999999999999999",
-          "-99999999999999999999999999", "0x1F", "-0x10", "0X", "0x", "0xg", "0o17", "0o8", "0b101", "0b2", "0B1",
-          "1.5", "-2.50", "1.5e-3", "2e10", "2E+3", "1e", "1.", "1.x", "12abc", "3_", "0.0", "1e99999999999999999999",
-          "1.5e-99999999999999999999", "+", "-", "+x", "\"\"", "\"abc\"", "\"a\\\"b\"", "\"t\\tn\\nr\\r\"",
-          "\"\\\xc3\xa9\"", "\"two\nlines\"", "\"semi ; colon\"", "(", ")", "{", "}", "[", "]", "<", ">", ",", ":",
-          "=", "\n", "\r\n", "?", "$", "\xe2\x82\xac", "\xff", "\xc3", "\x01", "."})
+    for (std::string_view w : {"%",
+                               "%v12",
+                               "%a.b",
+                               "%1",
+                               "%x_y.",
+                               "%%",
+                               "%é",
+                               "entry",
+                               "latch0",
+                               "getelementptr.inbounds",
+                               "émoi",
+                               "x\xcc\x81y",
+                               "_",
+                               "_x",
+                               "!",
+                               "!.",
+                               "!x.y",
+                               "a.",
+                               "a..b",
+                               "0",
+                               "7",
+                               "12",
+                               "-971",
+                               "+5",
+                               "-0",
+                               "00012",
+                               "123456789012345678",
+                               "-123456789012345678",
+                               "1234567890123456789",
+                               "9999999999999999999",
+                               "999999999999999999",
+                               "9223372036854775807",
+                               "-9223372036854775808",
+                               "9223372036854775808",
+                               "99999999999999999999999999",
+                               "-99999999999999999999999999",
+                               "0x1F",
+                               "-0x10",
+                               "0X",
+                               "0x",
+                               "0xg",
+                               "0o17",
+                               "0o8",
+                               "0b101",
+                               "0b2",
+                               "0B1",
+                               "1.5",
+                               "-2.50",
+                               "1.5e-3",
+                               "2e10",
+                               "2E+3",
+                               "1e",
+                               "1.",
+                               "1.x",
+                               "12abc",
+                               "3_",
+                               "0.0",
+                               "1e99999999999999999999",
+                               "1.5e-99999999999999999999",
+                               "+",
+                               "-",
+                               "+x",
+                               "\"\"",
+                               "\"abc\"",
+                               "\"a\\\"b\"",
+                               "\"t\\tn\\nr\\r\"",
+                               "\"\\\xc3\xa9\"",
+                               "\"two\nlines\"",
+                               "\"semi ; colon\"",
+                               "(",
+                               ")",
+                               "{",
+                               "}",
+                               "[",
+                               "]",
+                               "<",
+                               ">",
+                               ",",
+                               ":",
+                               "=",
+                               "\n",
+                               "\r\n",
+                               "?",
+                               "$",
+                               "\xe2\x82\xac",
+                               "\xff",
+                               "\xc3",
+                               "\x01",
+                               "."})
         v.emplace_back(w);
     // Fractions on both sides of 18 digits in all, and what may follow one.
     for (std::string_view w :
          {"123456789.123456789", "-12345678.9012345678", "1234567890.123456789", "123456789.1234567890",
-          "0.000000000000000001", "0.0000000000000000001", "+99999999999999999.9", "999999999999999999.9",
-          "-0.0", "3.25", "3.25e2", "3.25E-2", "3.25x", "3.25_", "3.25.5", "3..25", "3.é", "1.\xcc\x81",
-          "7.5%v"})
+          "0.000000000000000001", "0.0000000000000000001", "+99999999999999999.9", "999999999999999999.9", "-0.0",
+          "3.25", "3.25e2", "3.25E-2", "3.25x", "3.25_", "3.25.5", "3..25", "3.é", "1.\xcc\x81", "7.5%v"})
         v.emplace_back(w);
     return v;
 }
 
 const std::vector<std::string> kSeparators = {
-    "", "", "", " ", " ", " ", "  ", "\n", "\n  ", "\n\n", "\t", " ; note\n", ";c", "\r\n", "\xc2\xa0",
-    "\xe2\x80\xa8", "\xc2\x85", "        ", "\n        x", "\v\f", "\n       ", "\n   \n  ", "\n  \t",
-    "\n \xc2\xa0", "\n  ;c\n  ",
+    "",
+    "",
+    "",
+    " ",
+    " ",
+    " ",
+    "  ",
+    "\n",
+    "\n  ",
+    "\n\n",
+    "\t",
+    " ; note\n",
+    ";c",
+    "\r\n",
+    "\xc2\xa0",
+    "\xe2\x80\xa8",
+    "\xc2\x85",
+    "        ",
+    "\n        x",
+    "\v\f",
+    "\n       ",
+    "\n   \n  ",
+    "\n  \t",
+    "\n \xc2\xa0",
+    "\n  ;c\n  ",
 };
 
 std::string soup(std::mt19937_64& rng, const std::vector<std::string>& vocab, std::size_t pieces) {

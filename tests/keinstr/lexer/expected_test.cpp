@@ -21,7 +21,8 @@ TEST(FoundExpected, ReasonTexts) {
         {std::nullopt, {p}, "found end of input expected p"},
         {"x", {p, q}, "found 'x' expected p, or ','"},
         {"\\n", {p, q, r}, "found '\\n' expected p, ',', or end of input"},
-        {"x", {Pattern::any(), Pattern::something_else(), Pattern::label("token Identifier")},
+        {"x",
+         {Pattern::any(), Pattern::something_else(), Pattern::label("token Identifier")},
          "found 'x' expected any, something else, or token Identifier"},
     };
     for (const Case& c : cases) EXPECT_EQ(found_expected_text(c.found, c.expected), c.text);

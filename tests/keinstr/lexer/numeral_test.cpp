@@ -131,8 +131,9 @@ TEST(Numerals, HugeDecimalLiteralsRenderFromTheirOwnDigits) {
 }
 
 TEST(Numerals, SixtyFourBitBoundaries) {
-    const LexOutput out = lex("9223372036854775807 -9223372036854775808 9223372036854775808 0x7fffffffffffffff "
-                              "0x8000000000000000 0o777777777777777777777 0o1777777777777777777777");
+    const LexOutput out =
+        lex("9223372036854775807 -9223372036854775808 9223372036854775808 0x7fffffffffffffff "
+            "0x8000000000000000 0o777777777777777777777 0o1777777777777777777777");
     ASSERT_TRUE(out.ok());
     const auto& t = out.tokens->tokens;
     EXPECT_EQ(t[0].number_i64(), INT64_MAX);
@@ -146,16 +147,16 @@ TEST(Numerals, SixtyFourBitBoundaries) {
 }
 
 TEST(Numerals, DecimalScaleOverflowIsAFinding) {
-    for (const std::string literal : {"1e99999999999999999999", "1.5e-9223372036854775808",
-                                      "1e-9223372036854775809", "-1.0e-9223372036854775807"}) {
+    for (const std::string literal : {"1e99999999999999999999", "1.5e-9223372036854775808", "1e-9223372036854775809",
+                                      "-1.0e-9223372036854775807"}) {
         SCOPED_TRACE(literal);
         const std::string src = "x " + literal + " y";
         const LexOutput out = lex(src);
         ASSERT_TRUE(out.tokens.has_value());
         const auto lines = token_lines(out);
         ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[1], "Decimal(BigDecimal(sign=NoSign, scale=0, digits=[]))@2-" +
-                                std::to_string(2 + literal.size() + 1));
+        EXPECT_EQ(lines[1],
+                  "Decimal(BigDecimal(sign=NoSign, scale=0, digits=[]))@2-" + std::to_string(2 + literal.size() + 1));
         ASSERT_EQ(out.errors.size(), 1u);
         EXPECT_EQ(out.errors[0].span, (Span{2, 2 + literal.size()}));
         const std::string prefix = "invalid decimal literal '" + literal + "': ";
@@ -222,15 +223,31 @@ TEST(Numerals, ScaleLimitsNotExponentLimits) {
 
 TEST(Numerals, DecimalConversionAgreesWithTheGeneralParser) {
     // Short literals take a fast path; it must give the general parser's digits and scale.
-    for (const std::string& lit : std::vector<std::string>{
-             "0.0", "-0.0", "1.5", "+1.5", "-2.50", "1e5", "1E+5", "1e-5", "123456789012345678.5",
-          "12345678901234567.8", "1234567890123456789.0", "1.5e999999999999999999", "1.5e-99999999999999999",
-          "1e9223372036854775807", "1e-9223372036854775807", "1.0e-9223372036854775806", "-0.000e-0",
-          "99999999999999999.9e17", "1.5e-9223372036854775808",
-          "-1234567890123456789012345678901234567890.0987654321e-12",
-          std::string(3000, '7') + "." + std::string(2000, '3') + "E+4000",
-          "1" + std::string(40, '0') + "e-9223372036854775807", "0." + std::string(30, '0') + "e9223372036854775807",
-          "1.0e-9223372036854775807"}) {
+    for (const std::string& lit :
+         std::vector<std::string>{"0.0",
+                                  "-0.0",
+                                  "1.5",
+                                  "+1.5",
+                                  "-2.50",
+                                  "1e5",
+                                  "1E+5",
+                                  "1e-5",
+                                  "123456789012345678.5",
+                                  "12345678901234567.8",
+                                  "1234567890123456789.0",
+                                  "1.5e999999999999999999",
+                                  "1.5e-99999999999999999",
+                                  "1e9223372036854775807",
+                                  "1e-9223372036854775807",
+                                  "1.0e-9223372036854775806",
+                                  "-0.000e-0",
+                                  "99999999999999999.9e17",
+                                  "1.5e-9223372036854775808",
+                                  "-1234567890123456789012345678901234567890.0987654321e-12",
+                                  std::string(3000, '7') + "." + std::string(2000, '3') + "E+4000",
+                                  "1" + std::string(40, '0') + "e-9223372036854775807",
+                                  "0." + std::string(30, '0') + "e9223372036854775807",
+                                  "1.0e-9223372036854775807"}) {
         SCOPED_TRACE(lit);
         const auto ours = decimal_literal_value(lit);
         const auto general = Decimal::parse(lit);

@@ -143,10 +143,10 @@ private:
         }
         static constexpr std::string_view kPunct = "(){}[]<>,:=";
         static constexpr TokenDiscriminants kPunctKinds[] = {
-            TokenDiscriminants::LParen,   TokenDiscriminants::RParen,   TokenDiscriminants::LBrace,
-            TokenDiscriminants::RBrace,   TokenDiscriminants::LBracket, TokenDiscriminants::RBracket,
-            TokenDiscriminants::LAngle,   TokenDiscriminants::RAngle,   TokenDiscriminants::Comma,
-            TokenDiscriminants::Colon,    TokenDiscriminants::Equals};
+            TokenDiscriminants::LParen, TokenDiscriminants::RParen,   TokenDiscriminants::LBrace,
+            TokenDiscriminants::RBrace, TokenDiscriminants::LBracket, TokenDiscriminants::RBracket,
+            TokenDiscriminants::LAngle, TokenDiscriminants::RAngle,   TokenDiscriminants::Comma,
+            TokenDiscriminants::Colon,  TokenDiscriminants::Equals};
         if (const std::size_t i = kPunct.find(c); i != std::string_view::npos) {
             t = Token::simple(kPunctKinds[i]);
             q = p + 1;

@@ -13,11 +13,12 @@ namespace {
 using K = TokenDiscriminants;
 
 TEST(TokenKinds, NamesAndLabelsInOrder) {
-    const std::vector<std::string> names = {
-        "IType",    "FType",    "Ordering", "Visibility",    "CallingConvention", "TerminatorOp", "InstrOp",
-        "Void",     "Import",   "Identifier", "MetaIdentifier", "Uuid",           "Register",     "Number",
-        "Decimal",  "StringLiteral", "LParen", "RParen",     "LBrace",            "RBrace",       "LBracket",
-        "RBracket", "LAngle",   "RAngle",   "Comma",         "Colon",             "Equals",       "Newline"};
+    const std::vector<std::string> names = {"IType",          "FType",    "Ordering", "Visibility", "CallingConvention",
+                                            "TerminatorOp",   "InstrOp",  "Void",     "Import",     "Identifier",
+                                            "MetaIdentifier", "Uuid",     "Register", "Number",     "Decimal",
+                                            "StringLiteral",  "LParen",   "RParen",   "LBrace",     "RBrace",
+                                            "LBracket",       "RBracket", "LAngle",   "RAngle",     "Comma",
+                                            "Colon",          "Equals",   "Newline"};
     ASSERT_EQ(names.size(), kTokenKindCount);
     for (std::size_t i = 0; i < names.size(); ++i) {
         const auto k = static_cast<K>(i);
@@ -105,8 +106,8 @@ TEST(TokenTexts, LexedKeywordsShowDebugNames) {
     ASSERT_TRUE(out.ok());
     std::vector<std::string> shown;
     for (const Token& t : out.tokens->tokens) shown.push_back(t.to_string());
-    EXPECT_EQ(shown, (std::vector<std::string>{"Acq", "Hidden", "Ret", "fp32", "Numbered(7)", "IAdd",
-                                               "ICmp<[\"eq\"]>"}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Acq", "Hidden", "Ret", "fp32", "Numbered(7)", "IAdd", "ICmp<[\"eq\"]>"}));
 }
 
 // Lexes a source of exactly one token.

@@ -54,8 +54,8 @@ TEST(LabelMap, LooksUpDenseAndSparseLabels) {
 }
 
 TEST(LabelMap, FromEntriesKeepsTheLastOfEqualLabels) {
-    Map m = Map::from_entries({{Label{7}, "first"}, {Label{2}, "x"}, {Label{7}, "second"}, {Label{2}, "y"},
-                               {Label{7}, "third"}});
+    Map m = Map::from_entries(
+        {{Label{7}, "first"}, {Label{2}, "x"}, {Label{7}, "second"}, {Label{2}, "y"}, {Label{7}, "third"}});
     EXPECT_EQ(keys(m), (std::vector<std::uint32_t>{2, 7}));
     EXPECT_EQ(m.at(Label{2}), "y");
     EXPECT_EQ(m.at(Label{7}), "third");

@@ -29,15 +29,10 @@ void expect_table(std::vector<std::pair<std::string, std::string>> expected) {
 }
 
 TEST(EnumTables, WordsAndDebugNamesInDeclaredOrder) {
-    expect_table<Visibility>(
-        {{"default", "Default"}, {"hidden", "Hidden"}, {"protected", "Protected"}});
-    expect_table<KeTerminatorOp>(
-        {{"branch", "Branch"}, {"jump", "Jump"}, {"ret", "Ret"}, {"trap", "Trap"}});
-    expect_table<OverflowSignednessPolicy>({{"wrap", "Wrap"},
-                                            {"ssat", "SSat"},
-                                            {"usat", "USat"},
-                                            {"strap", "STrap"},
-                                            {"utrap", "UTrap"}});
+    expect_table<Visibility>({{"default", "Default"}, {"hidden", "Hidden"}, {"protected", "Protected"}});
+    expect_table<KeTerminatorOp>({{"branch", "Branch"}, {"jump", "Jump"}, {"ret", "Ret"}, {"trap", "Trap"}});
+    expect_table<OverflowSignednessPolicy>(
+        {{"wrap", "Wrap"}, {"ssat", "SSat"}, {"usat", "USat"}, {"strap", "STrap"}, {"utrap", "UTrap"}});
     expect_table<IntegerSignedness>({{"signed", "Signed"}, {"unsigned", "Unsigned"}});
     expect_table<ICmpVariant>({{"eq", "Eq"},
                                {"ne", "Ne"},
@@ -49,8 +44,7 @@ TEST(EnumTables, WordsAndDebugNamesInDeclaredOrder) {
                                {"sge", "Sge"},
                                {"slt", "Slt"},
                                {"sle", "Sle"}});
-    expect_table<IShiftVariant>(
-        {{"lsl", "Lsl"}, {"lsr", "Lsr"}, {"asr", "Asr"}, {"rol", "Rol"}, {"ror", "Ror"}});
+    expect_table<IShiftVariant>({{"lsl", "Lsl"}, {"lsr", "Lsr"}, {"asr", "Asr"}, {"rol", "Rol"}, {"ror", "Ror"}});
     expect_table<FCmpVariant>({{"oeq", "Oeq"},
                                {"ogt", "Ogt"},
                                {"oge", "Oge"},
@@ -82,11 +76,9 @@ TEST(EnumTables, WordsAndDebugNamesInDeclaredOrder) {
                                {"ptrtoint", "PtrToInt"},
                                {"inttoptr", "IntToPtr"},
                                {"bitcast", "Bitcast"}});
-    expect_table<MetaProbVariant>(
-        {{"prb", "Probability"}, {"xpt", "ExpectedValue"}, {"var", "Variance"}});
-    expect_table<AnalysisStatisticOp>({{"icnt", "InstructionCount"},
-                                       {"excnt", "ExecutionCount"},
-                                       {"term", "TerminationBehavior"}});
+    expect_table<MetaProbVariant>({{"prb", "Probability"}, {"xpt", "ExpectedValue"}, {"var", "Variance"}});
+    expect_table<AnalysisStatisticOp>(
+        {{"icnt", "InstructionCount"}, {"excnt", "ExecutionCount"}, {"term", "TerminationBehavior"}});
     expect_table<KeInstrOp>({{"iadd", "IAdd"},
                              {"isub", "ISub"},
                              {"imul", "IMul"},
@@ -151,26 +143,24 @@ TEST(EnumTables, MetaOpcodesAreThoseStartingWithBang) {
         EXPECT_EQ(is_meta(op), opname(op).starts_with("!")) << opname(op);
     }
     EXPECT_EQ(joined_words<IntegerSignedness>(), "signed, unsigned");
-    EXPECT_EQ(joined_words<MemoryOrdering>(),
-              "unordered, monotonic, acquire, release, acq_rel, seq_cst");
+    EXPECT_EQ(joined_words<MemoryOrdering>(), "unordered, monotonic, acquire, release, acq_rel, seq_cst");
 }
 
 TEST(CallingConventionText, NamedAndNumberedRoundTrip) {
-    const std::vector<std::pair<std::string, std::string>> named = {
-        {"cc", "C"},
-        {"fastcc", "FastC"},
-        {"coldcc", "ColdC"},
-        {"ghccc", "GhcC"},
-        {"hipecc", "HipeC"},
-        {"anyregcc", "AnyRegC"},
-        {"preservemostcc", "PreserveMostC"},
-        {"preserveallcc", "PreserveAllC"},
-        {"preservenonecc", "PreserveNoneC"},
-        {"cxx_fast_tlscc", "CxxFastTlsC"},
-        {"tailcc", "TailC"},
-        {"swiftcc", "SwiftC"},
-        {"swifttailcc", "SwiftTailC"},
-        {"cfguard_checkcc", "CfguardCheckC"}};
+    const std::vector<std::pair<std::string, std::string>> named = {{"cc", "C"},
+                                                                    {"fastcc", "FastC"},
+                                                                    {"coldcc", "ColdC"},
+                                                                    {"ghccc", "GhcC"},
+                                                                    {"hipecc", "HipeC"},
+                                                                    {"anyregcc", "AnyRegC"},
+                                                                    {"preservemostcc", "PreserveMostC"},
+                                                                    {"preserveallcc", "PreserveAllC"},
+                                                                    {"preservenonecc", "PreserveNoneC"},
+                                                                    {"cxx_fast_tlscc", "CxxFastTlsC"},
+                                                                    {"tailcc", "TailC"},
+                                                                    {"swiftcc", "SwiftC"},
+                                                                    {"swifttailcc", "SwiftTailC"},
+                                                                    {"cfguard_checkcc", "CfguardCheckC"}};
     ASSERT_EQ(named.size(), kNamedCallingConventionCount);
     for (std::size_t i = 0; i < named.size(); ++i) {
         auto cc = CallingConvention::from_tag(i);

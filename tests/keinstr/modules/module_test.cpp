@@ -110,8 +110,7 @@ TEST(ModuleRemap, RewritesEveryTypeReferenceIncludingUndefOperands) {
     const TypeMap map = {{tref(1), tref(11)}, {tref(2), tref(12)}};
     Module m;
     m.insert_function(remap_subject());
-    m.external_functions[uuid_of(9)] =
-        ExternalFunction{uuid_of(9), "e", {}, {tref(2), tref(3)}, tref(1)};
+    m.external_functions[uuid_of(9)] = ExternalFunction{uuid_of(9), "e", {}, {tref(2), tref(3)}, tref(1)};
     m.remap_types(map);
 
     const Function& f = *m.functions.at(uuid_of(1));

@@ -92,8 +92,8 @@ TEST(Engine, KeywordsAreExactWordsWithoutVariants) {
         const char* text;
         bool is_ptr;
     };
-    for (const Case& c : {Case{"ptr", true}, Case{"ptr.a", false}, Case{"Ptr", false}, Case{"ptr.", false},
-                          Case{"ptrx", false}}) {
+    for (const Case& c :
+         {Case{"ptr", true}, Case{"ptr.a", false}, Case{"Ptr", false}, Case{"ptr.", false}, Case{"ptrx", false}}) {
         Grammar g(c.text);
         EXPECT_EQ(g.parser.keyword(Keyword::Ptr), c.is_ptr) << c.text;
         if (!c.is_ptr) {

@@ -26,44 +26,71 @@ struct RecordCase {
 TEST(InstrGrammar, LinesBuildTheirRecords) {
     const RecordCase cases[] = {
         {"%s: i32 = iadd.wrap i32 1, %x",
-         [](const Grammar& g) { return KeInstr{IAdd{Name{1}, g.i(32), imm(32, 1), reg(0), OverflowSignednessPolicy::Wrap}}; }},
+         [](const Grammar& g) {
+             return KeInstr{IAdd{Name{1}, g.i(32), imm(32, 1), reg(0), OverflowSignednessPolicy::Wrap}};
+         }},
         {"%s: i32 = imul.utrap %a, %b",
-         [](const Grammar& g) { return KeInstr{IMul{Name{2}, g.i(32), reg(0), reg(1), OverflowSignednessPolicy::UTrap}}; }},
+         [](const Grammar& g) {
+             return KeInstr{IMul{Name{2}, g.i(32), reg(0), reg(1), OverflowSignednessPolicy::UTrap}};
+         }},
         {"%q: i32 = irem.unsigned %a, %b",
-         [](const Grammar& g) { return KeInstr{IRem{Name{2}, g.i(32), reg(0), reg(1), IntegerSignedness::Unsigned}}; }},
+         [](const Grammar& g) {
+             return KeInstr{IRem{Name{2}, g.i(32), reg(0), reg(1), IntegerSignedness::Unsigned}};
+         }},
         {"%c: i1 = icmp.slt %b, %a",
-         [](const Grammar& g) { return KeInstr{ICmp{Name{2}, g.i(1), reg(0), reg(1), ICmpVariant::Slt}}; }},
+         [](const Grammar& g) {
+             return KeInstr{ICmp{Name{2}, g.i(1), reg(0), reg(1), ICmpVariant::Slt}};
+         }},
         {"%c: i1 = fcmp.ord %a, fp32 1.0",
          [](const Grammar& g) {
-             return KeInstr{FCmp{Name{1}, g.i(1), reg(0), Operand::imm(FConst{FType::Fp32, Decimal(1)}),
-                                 FCmpVariant::Ord}};
+             return KeInstr{
+                 FCmp{Name{1}, g.i(1), reg(0), Operand::imm(FConst{FType::Fp32, Decimal(1)}), FCmpVariant::Ord}};
          }},
-        {"%n: i8 = not %a", [](const Grammar& g) { return KeInstr{INot{Name{1}, g.i(8), reg(0)}}; }},
-        {"%n: i8 = implies %a, %b", [](const Grammar& g) { return KeInstr{IImplies{Name{2}, g.i(8), reg(0), reg(1)}}; }},
+        {"%n: i8 = not %a",
+         [](const Grammar& g) {
+             return KeInstr{INot{Name{1}, g.i(8), reg(0)}};
+         }},
+        {"%n: i8 = implies %a, %b",
+         [](const Grammar& g) {
+             return KeInstr{IImplies{Name{2}, g.i(8), reg(0), reg(1)}};
+         }},
         {"store %a, %b, align 8, volatile",
-         [](const Grammar&) { return KeInstr{MStore{reg(0), reg(1), 8u, std::nullopt, true}}; }},
+         [](const Grammar&) {
+             return KeInstr{MStore{reg(0), reg(1), 8u, std::nullopt, true}};
+         }},
         {"store.seq_cst %a, %b",
-         [](const Grammar&) { return KeInstr{MStore{reg(0), reg(1), std::nullopt, MemoryOrdering::SeqCst, false}}; }},
+         [](const Grammar&) {
+             return KeInstr{MStore{reg(0), reg(1), std::nullopt, MemoryOrdering::SeqCst, false}};
+         }},
         {"%v: i32 = load.acquire %p, align 4, volatile",
-         [](const Grammar& g) { return KeInstr{MLoad{Name{1}, g.i(32), reg(0), 4u, MemoryOrdering::Acq, true}}; }},
+         [](const Grammar& g) {
+             return KeInstr{MLoad{Name{1}, g.i(32), reg(0), 4u, MemoryOrdering::Acq, true}};
+         }},
         {"%v: ptr = alloca i64 4, align 16",
-         [](const Grammar& g) { return KeInstr{MAlloca{Name{0}, g.intern(ptr_type()), imm(64, 4), 16u}}; }},
+         [](const Grammar& g) {
+             return KeInstr{MAlloca{Name{0}, g.intern(ptr_type()), imm(64, 4), 16u}};
+         }},
         {"%q: ptr = getelementptr {i32, i64}, %p, i32 1",
          [](const Grammar& g) {
-             return KeInstr{MGetElementPtr{Name{1}, g.intern(ptr_type()), g.intern(struct_type({g.i(32), g.i(64)})),
-                                           reg(0), {imm(32, 1)}}};
+             return KeInstr{MGetElementPtr{
+                 Name{1}, g.intern(ptr_type()), g.intern(struct_type({g.i(32), g.i(64)})), reg(0), {imm(32, 1)}}};
          }},
         {"%q: ptr = getelementptr i32, %p",
-         [](const Grammar& g) { return KeInstr{MGetElementPtr{Name{1}, g.intern(ptr_type()), g.i(32), reg(0), {}}}; }},
+         [](const Grammar& g) {
+             return KeInstr{MGetElementPtr{Name{1}, g.intern(ptr_type()), g.i(32), reg(0), {}}};
+         }},
         {"invoke ptr f",
          [](const Grammar&) {
-             return KeInstr{Invoke{Operand::imm(FunctionPointer::internal(uuid_of(1))), {}, std::nullopt, std::nullopt,
-                                   std::nullopt}};
+             return KeInstr{Invoke{
+                 Operand::imm(FunctionPointer::internal(uuid_of(1))), {}, std::nullopt, std::nullopt, std::nullopt}};
          }},
         {"%r: i32 = invoke ptr f, i32 1, %a",
          [](const Grammar& g) {
-             return KeInstr{Invoke{Operand::imm(FunctionPointer::internal(uuid_of(1))), {imm(32, 1), reg(0)}, Name{1},
-                                   g.i(32), std::nullopt}};
+             return KeInstr{Invoke{Operand::imm(FunctionPointer::internal(uuid_of(1))),
+                                   {imm(32, 1), reg(0)},
+                                   Name{1},
+                                   g.i(32),
+                                   std::nullopt}};
          }},
         {"%x: i32 = phi [%a, l1], [%b, l2]",
          [](const Grammar& g) {
@@ -74,8 +101,13 @@ TEST(InstrGrammar, LinesBuildTheirRecords) {
              return KeInstr{Phi{Name{0}, g.i(32), {{Operand::undef(g.intern(array_type(g.i(8), 2))), Label{0}}}}};
          }},
         {"%x: i32 = select %c, %a, %b",
-         [](const Grammar& g) { return KeInstr{Select{Name{3}, reg(0), reg(1), reg(2), g.i(32)}}; }},
-        {"%x: i64 = cast.zext %a", [](const Grammar& g) { return KeInstr{Cast{Name{1}, g.i(64), reg(0), CastVariant::ZExt}}; }},
+         [](const Grammar& g) {
+             return KeInstr{Select{Name{3}, reg(0), reg(1), reg(2), g.i(32)}};
+         }},
+        {"%x: i64 = cast.zext %a",
+         [](const Grammar& g) {
+             return KeInstr{Cast{Name{1}, g.i(64), reg(0), CastVariant::ZExt}};
+         }},
         {"%x: {i8} = insertvalue %agg, %v, i32 0, i64 4294967295",
          [](const Grammar& g) {
              return KeInstr{InsertValue{Name{2}, g.intern(struct_type({g.i(8)})), reg(0), reg(1), {0u, 4294967295u}}};
@@ -86,7 +118,10 @@ TEST(InstrGrammar, LinesBuildTheirRecords) {
          }},
         {"!assert %c", [](const Grammar&) { return KeInstr{MetaAssert{reg(0)}}; }},
         {"!assume i1 1", [](const Grammar&) { return KeInstr{MetaAssume{imm(1, 1)}}; }},
-        {"%d: i1 = !isdef %a", [](const Grammar& g) { return KeInstr{MetaIsDef{Name{1}, g.i(1), reg(0)}}; }},
+        {"%d: i1 = !isdef %a",
+         [](const Grammar& g) {
+             return KeInstr{MetaIsDef{Name{1}, g.i(1), reg(0)}};
+         }},
         {"%p: fp64 = !prob.xpt %a",
          [](const Grammar& g) {
              return KeInstr{MetaProb{Name{1}, g.intern(float_type(FType::Fp64)),
@@ -101,15 +136,22 @@ TEST(InstrGrammar, LinesBuildTheirRecords) {
              return KeInstr{MetaAnalysisStat{Name{0}, g.i(64), InstructionCount{InstructionFlags{0x1FC3}}}};
          }},
         {"%n: i64 = !analysis.excnt",
-         [](const Grammar& g) { return KeInstr{MetaAnalysisStat{Name{0}, g.i(64), ExecutionCount{}}}; }},
+         [](const Grammar& g) {
+             return KeInstr{MetaAnalysisStat{Name{0}, g.i(64), ExecutionCount{}}};
+         }},
         {"%n: i1 = !analysis.term.blockexit",
-         [](const Grammar& g) { return KeInstr{MetaAnalysisStat{Name{0}, g.i(1), TerminationBehavior{BlockExit{}}}}; }},
+         [](const Grammar& g) {
+             return KeInstr{MetaAnalysisStat{Name{0}, g.i(1), TerminationBehavior{BlockExit{}}}};
+         }},
         {"%n: i1 = !analysis.term.reach exit, retry, exit",
          [](const Grammar& g) {
-             return KeInstr{MetaAnalysisStat{Name{0}, g.i(1),
-                                             TerminationBehavior{ReachAny{{Label{0}, Label{1}, Label{0}}}}}};
+             return KeInstr{
+                 MetaAnalysisStat{Name{0}, g.i(1), TerminationBehavior{ReachAny{{Label{0}, Label{1}, Label{0}}}}}};
          }},
-        {"%f: i1 = !forall", [](const Grammar& g) { return KeInstr{MetaForall{Name{0}, g.i(1)}}; }},
+        {"%f: i1 = !forall",
+         [](const Grammar& g) {
+             return KeInstr{MetaForall{Name{0}, g.i(1)}};
+         }},
     };
     for (const RecordCase& c : cases) {
         Grammar g(c.line);
@@ -125,8 +167,8 @@ TEST(InstrGrammar, LinesBuildTheirRecords) {
 TEST(InstrGrammar, WhereALineStops) {
     struct Case {
         const char* line;
-        std::size_t stop;      // token index where the line ends
-        const char* failure;   // furthest failure at that point
+        std::size_t stop;     // token index where the line ends
+        const char* failure;  // furthest failure at that point
     };
     const Case cases[] = {
         // Trailing commas are left for what follows, and nothing takes them.
@@ -141,7 +183,8 @@ TEST(InstrGrammar, WhereALineStops) {
         {"%v: i32 = load %p, volatile, align 4", 8, "found ',' expected end of input"},
         {"%v: i32 = load %p, align", 6, "found end of input expected token Number"},
         // A register operand is written without a type.
-        {"%q: ptr = getelementptr ptr %p", 6, "found '%p' expected ',', 'undef', 'external', token Identifier, or end of input"},
+        {"%q: ptr = getelementptr ptr %p", 6,
+         "found '%p' expected ',', 'undef', 'external', token Identifier, or end of input"},
     };
     for (const Case& c : cases) {
         Grammar g(c.line);
@@ -203,8 +246,14 @@ TEST(Terminators, Forms) {
         {"ret i8 undef", [](const Grammar& g) { return KeTerminator{Ret{Operand::undef(g.i(8))}}; }},
         {"trap", [](const Grammar&) { return KeTerminator{Trap{}}; }},
         {"jump exit", [](const Grammar&) { return KeTerminator{Jump{Label{0}}}; }},
-        {"branch %c, then, else", [](const Grammar&) { return KeTerminator{Branch{reg(0), Label{0}, Label{1}}}; }},
-        {"branch i1 1, a.b, a.b", [](const Grammar&) { return KeTerminator{Branch{imm(1, 1), Label{0}, Label{0}}}; }},
+        {"branch %c, then, else",
+         [](const Grammar&) {
+             return KeTerminator{Branch{reg(0), Label{0}, Label{1}}};
+         }},
+        {"branch i1 1, a.b, a.b",
+         [](const Grammar&) {
+             return KeTerminator{Branch{imm(1, 1), Label{0}, Label{0}}};
+         }},
     };
     for (const TermCase& c : cases) {
         Grammar g(c.text);

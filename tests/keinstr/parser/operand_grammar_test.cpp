@@ -24,14 +24,23 @@ TEST(OperandGrammar, Forms) {
     const OperandCase cases[] = {
         {"%x", [](const Grammar&) { return Operand::reg(Name{0}); }},
         {"i32 undef", [](const Grammar& g) { return Operand::undef(g.i(32)); }},
-        {"{i8, i8} undef", [](const Grammar& g) { return Operand::undef(g.intern(struct_type({g.i(8), g.i(8)}))); }},
+        {"{i8, i8} undef",
+         [](const Grammar& g) {
+             return Operand::undef(g.intern(struct_type({g.i(8), g.i(8)})));
+         }},
         {"[2 x i8] undef", [](const Grammar& g) { return Operand::undef(g.intern(array_type(g.i(8), 2))); }},
         {"ptr undef", [](const Grammar& g) { return Operand::undef(g.intern(ptr_type())); }},
         {"i64 -1", [](const Grammar&) { return Operand::imm(iconst(64, -1)); }},
         {"i8 300", [](const Grammar&) { return Operand::imm(iconst(8, 300)); }},
         {"i32 0x10", [](const Grammar&) { return Operand::imm(iconst(32, 16)); }},
-        {"fp64 2.5", [](const Grammar&) { return Operand::imm(FConst{FType::Fp64, Decimal(BigInt(25), 1)}); }},
-        {"fp32 1e3", [](const Grammar&) { return Operand::imm(FConst{FType::Fp32, Decimal(1000)}); }},
+        {"fp64 2.5",
+         [](const Grammar&) {
+             return Operand::imm(FConst{FType::Fp64, Decimal(BigInt(25), 1)});
+         }},
+        {"fp32 1e3",
+         [](const Grammar&) {
+             return Operand::imm(FConst{FType::Fp32, Decimal(1000)});
+         }},
         {"ptr main", [](const Grammar&) { return Operand::imm(FunctionPointer::internal(uuid_of(1))); }},
         {"ptr external puts", [](const Grammar&) { return Operand::imm(FunctionPointer::external(uuid_of(2))); }},
         {"ptr lib.sum", [](const Grammar&) { return Operand::imm(FunctionPointer::internal(uuid_of(3))); }},
@@ -70,8 +79,8 @@ TEST(OperandGrammar, FunctionPointersAskTheResolver) {
             EXPECT_EQ(*got, AnyConst{FunctionPointer::internal(Uuid::nil())}) << c.text;
             EXPECT_EQ(g.parser.findings(), (std::vector<Finding>{{c.span, c.finding}})) << c.text;
         } else {
-            const auto expected = c.asked.second ? FunctionPointer::external(uuid_of(9))
-                                                 : FunctionPointer::internal(uuid_of(9));
+            const auto expected =
+                c.asked.second ? FunctionPointer::external(uuid_of(9)) : FunctionPointer::internal(uuid_of(9));
             EXPECT_EQ(*got, AnyConst{expected}) << c.text;
             EXPECT_TRUE(g.parser.findings().empty()) << c.text;
         }

@@ -26,8 +26,7 @@ TEST(TypeGrammar, WrittenFormsInternTheirTypes) {
         {"fp64", [](const Grammar& g) { return g.intern(float_type(FType::Fp64)); }},
         {"ptr", [](const Grammar& g) { return g.intern(ptr_type()); }},
         {"< 4 x i32 >", [](const Grammar& g) { return g.intern(vector_type(VcSize::fixed(4), IType{32})); }},
-        {"<vscale 2 x fp32>",
-         [](const Grammar& g) { return g.intern(vector_type(VcSize::scalable(2), FType::Fp32)); }},
+        {"<vscale 2 x fp32>", [](const Grammar& g) { return g.intern(vector_type(VcSize::scalable(2), FType::Fp32)); }},
         {"<4 x ptr>", [](const Grammar& g) { return g.intern(vector_type(VcSize::fixed(4), PtrType{})); }},
         {"<65535 x i1>", [](const Grammar& g) { return g.intern(vector_type(VcSize::fixed(65535), IType{1})); }},
         {"[4 x i32]", [](const Grammar& g) { return g.intern(array_type(g.i(32), 4)); }},
@@ -35,7 +34,10 @@ TEST(TypeGrammar, WrittenFormsInternTheirTypes) {
         {"[65535 x i8]", [](const Grammar& g) { return g.intern(array_type(g.i(8), 65535)); }},
         {"{}", [](const Grammar& g) { return g.intern(struct_type({}, false)); }},
         {"packed {}", [](const Grammar& g) { return g.intern(struct_type({}, true)); }},
-        {"{ i32, ptr }", [](const Grammar& g) { return g.intern(struct_type({g.i(32), g.intern(ptr_type())})); }},
+        {"{ i32, ptr }",
+         [](const Grammar& g) {
+             return g.intern(struct_type({g.i(32), g.intern(ptr_type())}));
+         }},
         {"packed {i8, [2 x {i1}]}",
          [](const Grammar& g) {
              const Typeref inner = g.intern(struct_type({g.i(1)}));
@@ -47,7 +49,10 @@ TEST(TypeGrammar, WrittenFormsInternTheirTypes) {
              const Typeref s = g.intern(struct_type({g.i(8), v}));
              return g.intern(array_type(g.intern(array_type(s, 3)), 2));
          }},
-        {"{i32, i32}", [](const Grammar& g) { return g.intern(struct_type({g.i(32), g.i(32)})); }},
+        {"{i32, i32}",
+         [](const Grammar& g) {
+             return g.intern(struct_type({g.i(32), g.i(32)}));
+         }},
     };
     for (const TypeCase& c : cases) {
         Grammar g(c.text);
@@ -82,27 +87,37 @@ struct SizeCase {
 TEST(TypeGrammar, SizeChecksFallBackToOneAndReportTheirSpan) {
     const SizeCase cases[] = {
         // Array findings span the whole array type, "[" to "]".
-        {"[0 x i8]", [](const Grammar& g) { return array_type(g.i(8), 1); },
+        {"[0 x i8]",
+         [](const Grammar& g) { return array_type(g.i(8), 1); },
          {{{0, 5}, "array size must be a positive non-zero integer"}}},
-        {"[-3 x i8]", [](const Grammar& g) { return array_type(g.i(8), 1); },
+        {"[-3 x i8]",
+         [](const Grammar& g) { return array_type(g.i(8), 1); },
          {{{0, 5}, "array size must be a positive non-zero integer"}}},
-        {"[-99999999999999999999999 x i8]", [](const Grammar& g) { return array_type(g.i(8), 1); },
+        {"[-99999999999999999999999 x i8]",
+         [](const Grammar& g) { return array_type(g.i(8), 1); },
          {{{0, 5}, "array size must be a positive non-zero integer"}}},
-        {"[65536 x i8]", [](const Grammar& g) { return array_type(g.i(8), 1); },
+        {"[65536 x i8]",
+         [](const Grammar& g) { return array_type(g.i(8), 1); },
          {{{0, 5}, "array size too large: maximum allowed is 65535, got 65536"}}},
-        {"[99999999999999999999999 x i8]", [](const Grammar& g) { return array_type(g.i(8), 1); },
+        {"[99999999999999999999999 x i8]",
+         [](const Grammar& g) { return array_type(g.i(8), 1); },
          {{{0, 5}, "array size too large: maximum allowed is 65535, got 99999999999999999999999"}}},
-        {"[0x10000 x {}]", [](const Grammar& g) { return array_type(g.intern(struct_type({})), 1); },
+        {"[0x10000 x {}]",
+         [](const Grammar& g) { return array_type(g.intern(struct_type({})), 1); },
          {{{0, 6}, "array size too large: maximum allowed is 65535, got 65536"}}},
         // Vector findings span the count.
-        {"<0 x i8>", [](const Grammar&) { return vector_type(VcSize::fixed(1), IType{8}); },
+        {"<0 x i8>",
+         [](const Grammar&) { return vector_type(VcSize::fixed(1), IType{8}); },
          {{{1, 2}, "vector size must be a positive non-zero integer"}}},
-        {"<70000 x i8>", [](const Grammar&) { return vector_type(VcSize::fixed(1), IType{8}); },
+        {"<70000 x i8>",
+         [](const Grammar&) { return vector_type(VcSize::fixed(1), IType{8}); },
          {{{1, 2}, "vector size too large: maximum allowed is 65535, got 70000"}}},
-        {"<vscale 65536 x i1>", [](const Grammar&) { return vector_type(VcSize::scalable(1), IType{1}); },
+        {"<vscale 65536 x i1>",
+         [](const Grammar&) { return vector_type(VcSize::scalable(1), IType{1}); },
          {{{2, 3}, "vector size too large: maximum allowed is 65535, got 65536"}}},
         // Inner findings first, each at its own span.
-        {"[2 x [0 x i8]]", [](const Grammar& g) { return array_type(g.intern(array_type(g.i(8), 1)), 2); },
+        {"[2 x [0 x i8]]",
+         [](const Grammar& g) { return array_type(g.intern(array_type(g.i(8), 1)), 2); },
          {{{3, 8}, "array size must be a positive non-zero integer"}}},
         {"{[0 x i8], <0 x i1>}",
          [](const Grammar& g) {

@@ -39,8 +39,9 @@ void expect_line_findings(const MessageCase& c) {
     // A check that ends the line yields the placeholder; when the last finding
     // is one that goes on, the record is still built.
     static constexpr std::string_view kGoesOn[] = {
-        "unknown overflow", "unknown signedness", "unknown integer", "unknown floating", "unknown cast",
-        "unknown memory",   "index ",             "alignment ",      "volatile ",
+        "unknown overflow", "unknown signedness", "unknown integer",
+        "unknown floating", "unknown cast",       "unknown memory",
+        "index ",           "alignment ",         "volatile ",
     };
     bool goes_on = false;
     for (std::string_view prefix : kGoesOn) goes_on = goes_on || c.messages.back().starts_with(prefix);
@@ -124,9 +125,9 @@ TEST(Validate, OpcodeRules) {
         {"%x: i32 = extractvalue %agg",
          {"arity mismatch for extractvalue instruction: expected aggregate and at least one index, got 1"}},
         {"%x: i32 = extractvalue %agg, i32 -1, i64 4294967296, %r",
-         {"index 0 must be non-negative", "index 1 is too large to fit in u32", "index 2 must be an integer immediate"}},
-        {"%x: i32 = insertvalue %agg, %v, i8 1, fp32 1.0, i1 0",
-         {"index 1 must be an integer immediate"}},
+         {"index 0 must be non-negative", "index 1 is too large to fit in u32",
+          "index 2 must be an integer immediate"}},
+        {"%x: i32 = insertvalue %agg, %v, i8 1, fp32 1.0, i1 0", {"index 1 must be an integer immediate"}},
         {"%x: i32 = !prob.foo %a", {"unknown meta-probability variant: foo (expected one of: prb, xpt, var)"}},
         {"%x: i32 = !prob.prb %a, %b", {"arity mismatch for meta-probability variant prb: expected 1 operands, got 2"}},
         {"%x: i32 = !prob.var", {"arity mismatch for meta-probability variant var: expected 1 operands, got 0"}},
@@ -186,8 +187,9 @@ TEST(Validate, FindingsThatGoOnKeepTheirOrder) {
         // A check that ends the line hides the later ones.
         {"%x: i32 = and.x %a, align 4", {"syntax error for and instruction: expected no variant, got variant"}},
         {"%x: i32 = iadd.wrap %a, align 4", {"arity mismatch for iadd instruction: expected 2 operands, got 1"}},
-        {"%x: i32 = store.a.b %a", {"syntax error for store instruction: destination register specified where none "
-                                    "expected"}},
+        {"%x: i32 = store.a.b %a",
+         {"syntax error for store instruction: destination register specified where none "
+          "expected"}},
         {"%x: i32 = !prob.foo %a, %b, volatile",
          {"volatile specifier is only valid for load and store instructions, got !prob instruction",
           "unknown meta-probability variant: foo (expected one of: prb, xpt, var)"}},
@@ -205,9 +207,11 @@ TEST(Validate, AlignmentValueSpansTheClause) {
         {"%v: i32 = load %p, align 0", {"invalid alignment value: must be between 1 and 4294967295, got 0"}, 0},
         {"%v: i32 = load %p, align -8", {"invalid alignment value: must be between 1 and 4294967295, got -8"}, 8},
         {"%v: i32 = load %p, align 4294967296",
-         {"invalid alignment value: must be between 1 and 4294967295, got 4294967296"}, 0},
+         {"invalid alignment value: must be between 1 and 4294967295, got 4294967296"},
+         0},
         {"%v: i32 = load %p, align 0x100000003",
-         {"invalid alignment value: must be between 1 and 4294967295, got 4294967299"}, 3},
+         {"invalid alignment value: must be between 1 and 4294967295, got 4294967299"},
+         3},
         {"%v: i32 = load %p, align 4294967295", {}, 4294967295u},
         {"%v: i32 = load %p, align 3", {}, 3},
     };
@@ -226,11 +230,12 @@ TEST(Validate, AlignmentValueSpansTheClause) {
     // at the line.
     Grammar g("%x: i32 = iadd.wrap %a, %b, align 0");
     parse_line(g);
-    EXPECT_EQ(g.parser.findings(),
-              (std::vector<Finding>{
-                  {{8, 11}, "invalid alignment value: must be between 1 and 4294967295, got 0"},
-                  {{0, 11}, "alignment specifier is only valid for load, store and alloca instructions, got iadd "
-                            "instruction"}}));
+    EXPECT_EQ(
+        g.parser.findings(),
+        (std::vector<Finding>{{{8, 11}, "invalid alignment value: must be between 1 and 4294967295, got 0"},
+                              {{0, 11},
+                               "alignment specifier is only valid for load, store and alloca instructions, got iadd "
+                               "instruction"}}));
 }
 
 TEST(Validate, DestinationIsNumberedAfterTheOperandsEvenWhenRejected) {

@@ -27,7 +27,8 @@ TEST(Analyze, GraphShapes) {
         std::vector<Edge> edges;
     };
     const std::vector<Case> cases = {
-        {"ret and trap only", function({}, {block(0, {}, ret()), block(3, {}, Trap{}), block(1, {}, ret(imm(0)))}),
+        {"ret and trap only",
+         function({}, {block(0, {}, ret()), block(3, {}, Trap{}), block(1, {}, ret(imm(0)))}),
          labels({0, 1, 3}),
          {}},
         {"branch: weighted true edge, unweighted false edge",
@@ -73,13 +74,14 @@ TEST(Analyze, ConditionOnEdgeIsIndependentOfTheFunction) {
 
 TEST(Analyze, DestinationMap) {
     // Block 1 defines %1 again (unverified input): the later definition wins.
-    const Function f = function({0}, {
-                                         block(1, {store(reg(0), reg(0)), neg(1, reg(0)), MetaAssert{reg(1)},
-                                                   call(imm(0), {}), call(imm(0), {}, 4)},
-                                               ret()),
-                                         block(0, {neg(1, reg(0)), add(2, reg(1), reg(1))}, jump(1)),
-                                         block(2, {}, ret()),
-                                     });
+    const Function f = function(
+        {0},
+        {
+            block(1, {store(reg(0), reg(0)), neg(1, reg(0)), MetaAssert{reg(1)}, call(imm(0), {}), call(imm(0), {}, 4)},
+                  ret()),
+            block(0, {neg(1, reg(0)), add(2, reg(1), reg(1))}, jump(1)),
+            block(2, {}, ret()),
+        });
     const DestMap expected = {
         {Name{1}, InstructionPosition{Label{1}, 1}},
         {Name{2}, InstructionPosition{Label{0}, 1}},
@@ -99,13 +101,17 @@ TEST(Analyze, DestinationMapShapes) {
         std::vector<Entry> expected;
     };
     const std::vector<Case> cases = {
-        {"ascending", {{Name{2}, at(0, 0)}, {Name{3}, at(0, 1)}, {Name{9}, at(1, 0)}},
+        {"ascending",
+         {{Name{2}, at(0, 0)}, {Name{3}, at(0, 1)}, {Name{9}, at(1, 0)}},
          {{Name{2}, at(0, 0)}, {Name{3}, at(0, 1)}, {Name{9}, at(1, 0)}}},
         {"dense, out of order, repeated",
          {{Name{5}, at(0, 0)}, {Name{1}, at(0, 1)}, {Name{5}, at(2, 3)}, {Name{0}, at(3, 0)}},
          {{Name{0}, at(3, 0)}, {Name{1}, at(0, 1)}, {Name{5}, at(2, 3)}}},
         {"sparse, repeated",
-         {{Name{4000000000u}, at(0, 0)}, {Name{7}, at(0, 1)}, {Name{4000000000u}, at(1, 2)}, {Name{3000000000u}, at(1, 3)}},
+         {{Name{4000000000u}, at(0, 0)},
+          {Name{7}, at(0, 1)},
+          {Name{4000000000u}, at(1, 2)},
+          {Name{3000000000u}, at(1, 3)}},
          {{Name{7}, at(0, 1)}, {Name{3000000000u}, at(1, 3)}, {Name{4000000000u}, at(1, 2)}}},
         {"empty", {}, {}},
     };

@@ -49,7 +49,9 @@ inline KeInstr call(Operand callee, std::vector<Operand> args, std::optional<std
 inline BasicBlock block(std::uint32_t label, InstrList instrs, KeTerminator term = Trap{}) {
     return BasicBlock{Label{label}, std::move(instrs), std::move(term)};
 }
-inline KeTerminator br(Operand cond, std::uint32_t t, std::uint32_t f) { return Branch{std::move(cond), Label{t}, Label{f}}; }
+inline KeTerminator br(Operand cond, std::uint32_t t, std::uint32_t f) {
+    return Branch{std::move(cond), Label{t}, Label{f}};
+}
 inline KeTerminator jump(std::uint32_t target) { return Jump{Label{target}}; }
 inline KeTerminator ret(std::optional<Operand> value = std::nullopt) { return Ret{std::move(value)}; }
 

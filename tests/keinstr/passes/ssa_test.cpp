@@ -29,13 +29,13 @@ TEST(NormalizeSsa, NumbersParametersThenDefinitionsInBlockOrder) {
     // params: %7 -> 0, %3 -> 1; block 0: %0 -> 2 (the store and the call without
     // result take no number); block 5: %1 -> 3, %2 -> 4.
     const Function expected = [&] {
-        Function e = function({0, 1}, {
-                                          block(5, {phi(3, {{reg(2), Label{0}}, {reg(4), Label{5}}}), add(4, reg(3), reg(1))},
-                                                br(reg(4), 5, 6)),
-                                          block(0, {store(reg(0), reg(0)), neg(2, reg(0)), call(imm(0), {reg(1)})},
-                                                jump(5)),
-                                          block(6, {}, ret(reg(4))),
-                                      });
+        Function e = function(
+            {0, 1},
+            {
+                block(5, {phi(3, {{reg(2), Label{0}}, {reg(4), Label{5}}}), add(4, reg(3), reg(1))}, br(reg(4), 5, 6)),
+                block(0, {store(reg(0), reg(0)), neg(2, reg(0)), call(imm(0), {reg(1)})}, jump(5)),
+                block(6, {}, ret(reg(4))),
+            });
         e.uuid = f.uuid;
         return e;
     }();
@@ -49,13 +49,14 @@ TEST(NormalizeSsa, NumbersParametersThenDefinitionsInBlockOrder) {
 }
 
 TEST(NormalizeSsa, EveryDestinationKindIsRenumbered) {
-    Function f = function({9}, {block(0, {
-                                             call(reg(9), {}, 20),
-                                             MLoad{Name{21}, kI32, reg(20), 4u, std::nullopt, false},
-                                             Select{Name{22}, reg(21), reg(20), reg(9), kI32},
-                                             MetaForall{Name{23}, kI32},
-                                         },
-                                         ret(reg(22)))});
+    Function f = function({9}, {block(0,
+                                      {
+                                          call(reg(9), {}, 20),
+                                          MLoad{Name{21}, kI32, reg(20), 4u, std::nullopt, false},
+                                          Select{Name{22}, reg(21), reg(20), reg(9), kI32},
+                                          MetaForall{Name{23}, kI32},
+                                      },
+                                      ret(reg(22)))});
     f.normalize_ssa();
     const auto& instrs = f.body.at(Label{0}).instructions;
     ASSERT_EQ(instrs.size(), 4u);

@@ -157,8 +157,7 @@ TEST(Verify, ChecksFireInOrder) {
     {  // 7 before 11: too many blocks, none of them block 0.
         Function f = function({}, {});
         for (std::uint32_t l = 1; l <= kMaxBasicBlocks + 1; ++l) f.body.emplace(Label{l}, block(l, {}));
-        cases.push_back(
-            {"blocks", f, Error{Error::TooManyBasicBlocks{"f", kMaxBasicBlocks + 1, kMaxBasicBlocks}}});
+        cases.push_back({"blocks", f, Error{Error::TooManyBasicBlocks{"f", kMaxBasicBlocks + 1, kMaxBasicBlocks}}});
     }
     {  // 9 before 10 before 11.
         Function f = function({}, {});
@@ -166,8 +165,7 @@ TEST(Verify, ChecksFireInOrder) {
             f.params.emplace_back(Name{p}, Typeref::type_variable(static_cast<std::uint16_t>(p % 300)));
         }
         for (std::uint16_t v = 0; v < 300; ++v) f.wildcard_types.insert(v);
-        cases.push_back(
-            {"parameters", f, Error{Error::TooManyParameters{"f", kMaxParameters + 1, kMaxParameters}}});
+        cases.push_back({"parameters", f, Error{Error::TooManyParameters{"f", kMaxParameters + 1, kMaxParameters}}});
     }
     {  // A function without blocks fails only at the last step.
         Function f = function({}, {});
@@ -197,15 +195,15 @@ TEST(Verify, FirstUndefinedUseInWalkOrder) {
                        block(1, {neg(2, reg(1)), neg(4, reg(kSparse)), neg(kSparse, imm(1))}, ret(reg(5)))}),
          std::nullopt},
         {"left operand before right", function({}, {block(0, {add(1, reg(9), reg(8))}, ret())}), 9},
-        {"undefined after a later-defined use", function({}, {block(0, {add(1, reg(2), reg(8))}), block(1, {neg(2, imm(0))})}),
-         8},
+        {"undefined after a later-defined use",
+         function({}, {block(0, {add(1, reg(2), reg(8))}), block(1, {neg(2, imm(0))})}), 8},
         {"terminator before the next block's instructions",
          function({}, {block(0, {neg(1, reg(2))}, ret(reg(6))), block(1, {neg(2, reg(4))})}), 6},
         {"callee before arguments", function({}, {block(0, {call(reg(7), {reg(1), reg(8)}, 1)})}), 7},
         {"arguments in order", function({}, {block(0, {call(reg(1), {reg(2), reg(8), reg(7)}, 1), neg(2, imm(0))})}),
          8},
-        {"phi values in order", function({}, {block(0, {phi(1, {{reg(1), Label{0}}, {reg(7), Label{0}}})}, ret(reg(8)))}),
-         7},
+        {"phi values in order",
+         function({}, {block(0, {phi(1, {{reg(1), Label{0}}, {reg(7), Label{0}}})}, ret(reg(8)))}), 7},
         {"store address before value", function({}, {block(0, {store(reg(kSparse), reg(3))})}), kSparse},
         {"a sparse register never defined", function({0}, {block(0, {neg(1, reg(0)), neg(2, reg(kSparse + 1))})}),
          kSparse + 1},
@@ -225,11 +223,11 @@ TEST(Verify, FirstUndefinedUseInWalkOrder) {
 TEST(Verify, AcceptsWellFormedShapes) {
     const KeInstr meta = MetaAssert{reg(0)};
     // A loop whose phi uses a register defined later in block order.
-    Function loop = function({0}, {block(0, {}, jump(1)),
-                                   block(1, {phi(1, {{reg(0), Label{0}}, {reg(2), Label{1}}}), phi(3, {}),
-                                             add(2, reg(1), imm(1))},
-                                         br(reg(2), 1, 2)),
-                                   block(2, {}, ret(reg(2)))});
+    Function loop =
+        function({0}, {block(0, {}, jump(1)),
+                       block(1, {phi(1, {{reg(0), Label{0}}, {reg(2), Label{1}}}), phi(3, {}), add(2, reg(1), imm(1))},
+                             br(reg(2), 1, 2)),
+                       block(2, {}, ret(reg(2)))});
     EXPECT_TRUE(loop.verify().has_value());
 
     Function meta_fn = function({0}, {block(0, {meta})});
@@ -315,8 +313,9 @@ TEST(Verify, ModuleWalksFunctionsInUuidOrder) {
     Module pointers;
     const Uuid nowhere = Uuid::new_v4();
     const Uuid elsewhere = Uuid::new_v4();
-    Function d = function({}, {block(1, {call(fptr(FunctionPointer::internal(nowhere)), {}),
-                                         call(fptr(FunctionPointer::external(elsewhere)), {})},
+    Function d = function({}, {block(1,
+                                     {call(fptr(FunctionPointer::internal(nowhere)), {}),
+                                      call(fptr(FunctionPointer::external(elsewhere)), {})},
                                      ret())});
     pointers.insert_function(d);
     r = pointers.verify();

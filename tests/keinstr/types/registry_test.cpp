@@ -26,7 +26,8 @@ std::uint64_t constant_hash(const AnyType&) { return 0x42; }
 struct LogCapture {
     std::vector<std::pair<LogLevel, std::string>> records;
     explicit LogCapture(LogLevel level) {
-        set_log_sink([this](std::string_view, LogLevel l, std::string_view t) { records.emplace_back(l, std::string(t)); });
+        set_log_sink(
+            [this](std::string_view, LogLevel l, std::string_view t) { records.emplace_back(l, std::string(t)); });
         set_log_level(level);
     }
     ~LogCapture() {
@@ -47,8 +48,11 @@ TEST(TypeRegistry, InterningIdentity) {
     EXPECT_FALSE(i32.is_type_variable());
 
     // Types that differ only in count, packed, or fixed versus scalable are distinct.
-    const std::vector<AnyType> distinct = {array_type(i32, 2), array_type(i32, 3), struct_type({i32}),
-                                           struct_type({i32}, true), vector_type(VcSize::fixed(4), IType{8}),
+    const std::vector<AnyType> distinct = {array_type(i32, 2),
+                                           array_type(i32, 3),
+                                           struct_type({i32}),
+                                           struct_type({i32}, true),
+                                           vector_type(VcSize::fixed(4), IType{8}),
                                            vector_type(VcSize::scalable(4), IType{8})};
     std::set<Typeref> handles;
     for (const auto& t : distinct) handles.insert(reg.search_or_insert(t));
@@ -86,8 +90,7 @@ TEST(TypeRegistry, GetAndTexts) {
         {reg.search_or_insert(struct_type({}, true)), "packed {}"},
         {reg.search_or_insert(array_type(reg.search_or_insert(struct_type({i8, i8})), 3)), "[ 3 x {i8, i8} ]"},
         {reg.search_or_insert(struct_type({Typeref::type_variable(0), Typeref::type_variable(30)})), "{A, _30}"},
-        {reg.search_or_insert(array_type(missing, 1)),
-         "[ 1 x <unknown type " + missing.to_string() + "> ]"},
+        {reg.search_or_insert(array_type(missing, 1)), "[ 1 x <unknown type " + missing.to_string() + "> ]"},
         {missing, "<unknown type " + missing.to_string() + ">"},
         {Typeref::type_variable(25), "Z"},
     };
@@ -137,8 +140,8 @@ TEST(TypeRegistry, HashCollisionsKeepBothTypesAndLog) {
     const std::string ua = a.to_string(), ub = b.to_string(), uc = c.to_string();
     const std::vector<std::pair<LogLevel, std::string>> expected = {
         {LogLevel::Debug, "New type encountered i1. Registered with UUID " + ua + "."},
-        {LogLevel::Info, "Detected an hash collision on hash 0x0000000000000042. The following types collided:\n - " +
-                             ua + " -> i1"},
+        {LogLevel::Info,
+         "Detected an hash collision on hash 0x0000000000000042. The following types collided:\n - " + ua + " -> i1"},
         {LogLevel::Debug, "Inverse lookup updated for hash 0x0000000000000042: [" + ua + "] (type fp32)"},
         {LogLevel::Info, "Detected an hash collision on hash 0x0000000000000042. The following types collided:\n - " +
                              ua + " -> i1\n - " + ub + " -> fp32"},
@@ -197,9 +200,9 @@ TEST(TypeRegistry, MergeOfDamagedRegistryTerminatesWithUnresolved) {
     TypeRegistry src(0, NodeId{});
     src.insert_stored(handle(0x10), int_type(32));
     src.insert_stored(handle(0x20), struct_type({handle(0x10), handle(0x21)}));  // names a missing handle
-    src.insert_stored(handle(0x30), array_type(handle(0x20), 2));                 // depends on the above
-    src.insert_stored(handle(0x40), struct_type({handle(0x40)}));                 // contains itself
-    src.insert_stored(handle(0x50), array_type(handle(0x51), 1));                 // a two-type cycle
+    src.insert_stored(handle(0x30), array_type(handle(0x20), 2));                // depends on the above
+    src.insert_stored(handle(0x40), struct_type({handle(0x40)}));                // contains itself
+    src.insert_stored(handle(0x50), array_type(handle(0x51), 1));                // a two-type cycle
     src.insert_stored(handle(0x51), array_type(handle(0x50), 1));
     src.insert_stored(handle(0x60), array_type(handle(0x10), 3));
 

@@ -70,8 +70,7 @@ TEST(Types, DebugForms) {
     EXPECT_EQ(ptr_type().debug(), "Primary(Ptr)");
     EXPECT_EQ(label_type().debug(), "Primary(Label)");
     const AnyType ext{PrimaryType{ExtType{kExt, {1, 2}}}};
-    EXPECT_EQ(ext.debug(),
-              "Primary(Ext(ExtType { uuid: 20189b61-7279-46fa-9ba2-5f0360bf5b51, params: [1, 2] }))");
+    EXPECT_EQ(ext.debug(), "Primary(Ext(ExtType { uuid: 20189b61-7279-46fa-9ba2-5f0360bf5b51, params: [1, 2] }))");
     EXPECT_EQ(array_type(t, 4).debug(),
               "Array(ArrayType { element: Typeref(20189b61-7279-46fa-9ba2-5f0360bf5b51), count: 4 })");
     EXPECT_EQ(struct_type({t, t}, true).debug(),
@@ -84,13 +83,27 @@ TEST(Types, EqualityAndHashDistinguishEveryField) {
     const Typeref a{kExt};
     const Typeref b = Typeref::type_variable(1);
     // Pairwise distinct types; each must differ from all others, and equal copies hash equal.
-    const std::vector<AnyType> types = {
-        int_type(32), int_type(64), float_type(FType::Fp32), float_type(FType::Fp64), ptr_type(), label_type(),
-        wildcard_type(0), wildcard_type(1), AnyType{PrimaryType{ExtType{kExt, {}}}},
-        AnyType{PrimaryType{ExtType{kExt, {0}}}}, vector_type(VcSize::fixed(2), IType{8}),
-        vector_type(VcSize::scalable(2), IType{8}), vector_type(VcSize::fixed(2), FType::Fp16),
-        array_type(a, 2), array_type(a, 3), array_type(b, 2), struct_type({a, b}), struct_type({a, b}, true),
-        struct_type({b, a}), struct_type({}), struct_type({}, true)};
+    const std::vector<AnyType> types = {int_type(32),
+                                        int_type(64),
+                                        float_type(FType::Fp32),
+                                        float_type(FType::Fp64),
+                                        ptr_type(),
+                                        label_type(),
+                                        wildcard_type(0),
+                                        wildcard_type(1),
+                                        AnyType{PrimaryType{ExtType{kExt, {}}}},
+                                        AnyType{PrimaryType{ExtType{kExt, {0}}}},
+                                        vector_type(VcSize::fixed(2), IType{8}),
+                                        vector_type(VcSize::scalable(2), IType{8}),
+                                        vector_type(VcSize::fixed(2), FType::Fp16),
+                                        array_type(a, 2),
+                                        array_type(a, 3),
+                                        array_type(b, 2),
+                                        struct_type({a, b}),
+                                        struct_type({a, b}, true),
+                                        struct_type({b, a}),
+                                        struct_type({}),
+                                        struct_type({}, true)};
     std::unordered_set<std::uint64_t> hashes;
     for (std::size_t i = 0; i < types.size(); ++i) {
         for (std::size_t j = 0; j < types.size(); ++j) EXPECT_EQ(types[i] == types[j], i == j) << i << " " << j;

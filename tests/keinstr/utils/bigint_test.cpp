@@ -38,8 +38,8 @@ TEST(BigIntDecimal, AgreesWithBoostText) {
     // Random values around where a conversion splits (limb counts that are powers of
     // two and beside them), and a few large ones.
     std::mt19937_64 rng(20240611);
-    for (std::size_t limbs : {2u, 3u, 4u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 255u, 256u,
-                              257u, 1000u, 4096u})
+    for (std::size_t limbs :
+         {2u, 3u, 4u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 255u, 256u, 257u, 1000u, 4096u})
         for (int shift = -1; shift <= 1; ++shift) values.push_back(random_value(rng, limbs * 64 + shift));
     // Values with long runs of zero digits inside, which a split must pad.
     values.push_back(ten * ten + 7);

@@ -17,18 +17,18 @@ TEST(DebugStr, Escapes) {
         {"back\\slash", "\"back\\\\slash\""},
         {"t\tr\rn\n", "\"t\\tr\\rn\\n\""},
         {std::string("nul\0x", 5), "\"nul\\0x\""},
-        {"it's", "\"it's\""},                       // single quote stays in strings
-        {"\x01\x7f", "\"\\u{1}\\u{7f}\""},          // controls
-        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},         // printable non-ASCII kept
-        {"e\xcc\x81", "\"e\\u{301}\""},             // combining acute: grapheme extend
-        {"\xe2\x80\x8b", "\"\\u{200b}\""},          // zero width space (Cf)
-        {"\xc2\xa0", "\"\\u{a0}\""},                // no-break space (Zs)
-        {" ", "\" \""},                             // plain space is printable
-        {"\xe2\x80\xa8", "\"\\u{2028}\""},          // line separator
-        {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},  // emoji
-        {"\xf3\xb0\x80\x80", "\"\\u{f0000}\""},     // private use
-        {"\xff", "\"\xef\xbf\xbd\""},               // invalid byte -> U+FFFD
-        {"\xe2\x82", "\"\xef\xbf\xbd\""},           // truncated sequence
+        {"it's", "\"it's\""},                                          // single quote stays in strings
+        {"\x01\x7f", "\"\\u{1}\\u{7f}\""},                             // controls
+        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},                            // printable non-ASCII kept
+        {"e\xcc\x81", "\"e\\u{301}\""},                                // combining acute: grapheme extend
+        {"\xe2\x80\x8b", "\"\\u{200b}\""},                             // zero width space (Cf)
+        {"\xc2\xa0", "\"\\u{a0}\""},                                   // no-break space (Zs)
+        {" ", "\" \""},                                                // plain space is printable
+        {"\xe2\x80\xa8", "\"\\u{2028}\""},                             // line separator
+        {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},                  // emoji
+        {"\xf3\xb0\x80\x80", "\"\\u{f0000}\""},                        // private use
+        {"\xff", "\"\xef\xbf\xbd\""},                                  // invalid byte -> U+FFFD
+        {"\xe2\x82", "\"\xef\xbf\xbd\""},                              // truncated sequence
         {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},  // encoded surrogate
     };
     for (const auto& c : cases) EXPECT_EQ(debug_str(c.in), c.out) << c.in;
@@ -49,15 +49,12 @@ TEST(UnicodeTables, SpotChecks) {
         bool xid_start, xid_continue, white_space, grapheme_extend, printable;
     };
     const Case cases[] = {
-        {U'a', true, true, false, false, true},
-        {U'_', false, true, false, false, true},
-        {U'7', false, true, false, false, true},
-        {U' ', false, false, true, false, true},
-        {U'\t', false, false, true, false, false},
-        {0x85, false, false, true, false, false},       // next line
-        {0x3000, false, false, true, false, false},     // ideographic space
-        {0x00E9, true, true, false, false, true},       // e acute
-        {0x0301, false, true, false, true, true},       // combining acute
+        {U'a', true, true, false, false, true},        {U'_', false, true, false, false, true},
+        {U'7', false, true, false, false, true},       {U' ', false, false, true, false, true},
+        {U'\t', false, false, true, false, false},     {0x85, false, false, true, false, false},  // next line
+        {0x3000, false, false, true, false, false},                                               // ideographic space
+        {0x00E9, true, true, false, false, true},                                                 // e acute
+        {0x0301, false, true, false, true, true},                                                 // combining acute
         {0x200C, false, false, false, true, false},     // zero width non-joiner
         {0x4E00, true, true, false, false, true},       // CJK ideograph (range entry)
         {0x9FFF, true, true, false, false, true},       // end of that range (UCD 15)

@@ -17,7 +17,7 @@ TEST(RwLock, ModesAndCompatibility) {
         SharedGuard a(l);
         SharedGuard b(l);  // recursive shared is fine
         EXPECT_EQ(l.shared_count(), 2u);
-        EXPECT_TRUE(l.try_lock_upgradable());  // upgradable is compatible with readers
+        EXPECT_TRUE(l.try_lock_upgradable());   // upgradable is compatible with readers
         EXPECT_FALSE(l.try_lock_upgradable());  // but only one at a time
         EXPECT_FALSE(l.try_lock());
         l.unlock_upgradable();
