@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <span>
 #include <vector>
 
@@ -52,18 +54,31 @@ public:
     }
 
 private:
+    // A chunk's tokens are written by the lexer before they are read, so a new chunk
+    // is storage only: a token is a plain value (implicit-lifetime), and giving
+    // every slot of a 4096-token chunk a value first would cost a source of one
+    // line more than lexing it.
+    static_assert(std::is_trivially_copyable_v<Token> && std::is_trivially_destructible_v<Token>);
+    struct ChunkStorageFree {
+        void operator()(Token* p) const noexcept { ::operator delete(p, std::align_val_t{alignof(Token)}); }
+    };
+    using Chunk = std::unique_ptr<Token[], ChunkStorageFree>;
+    static Chunk new_chunk() {
+        return Chunk(static_cast<Token*>(::operator new(kChunk * sizeof(Token), std::align_val_t{alignof(Token)})));
+    }
+
     // Lexes until token `i` exists or the run ends.
     bool fill(std::size_t i) {
         while (i >= available_ && !ended_) {
             const std::size_t chunk = available_ >> kChunkBits;
             const std::size_t offset = available_ & (kChunk - 1);
             if (chunk == owned_.size()) {
-                std::unique_ptr<Token[]> fresh;
+                Chunk fresh;
                 if (!spare_.empty()) {
                     fresh = std::move(spare_.back());
                     spare_.pop_back();
                 } else {
-                    fresh = std::make_unique_for_overwrite<Token[]>(kChunk);
+                    fresh = new_chunk();
                 }
                 chunks_.push_back(fresh.get());
                 owned_.push_back(std::move(fresh));
@@ -76,11 +91,11 @@ private:
         return i < available_;
     }
 
-    std::vector<const Token*> chunks_;             // by chunk number (null once released)
-    std::vector<std::unique_ptr<Token[]>> owned_;  // on demand: the chunks lexed into
-    std::vector<std::unique_ptr<Token[]>> spare_;  // released chunks, for reuse
-    std::size_t released_ = 0;                     // chunks before this one are released
-    std::size_t available_ = 0;                    // tokens lexed so far
+    std::vector<const Token*> chunks_;  // by chunk number (null once released)
+    std::vector<Chunk> owned_;          // on demand: the chunks lexed into
+    std::vector<Chunk> spare_;          // released chunks, for reuse
+    std::size_t released_ = 0;          // chunks before this one are released
+    std::size_t available_ = 0;         // tokens lexed so far
     bool ended_ = false;
     IncrementalLexer* lexer_ = nullptr;
 };
