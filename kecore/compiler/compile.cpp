@@ -42,7 +42,8 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
     for (ModuleSourceInfo& source : info.sources) {
         const std::string label = source_label(source);
         KECORE_LOG(instance, Trace, kLogOriginCompiler, "Compiling source \"{}\"", label);
-        auto parsed = keinstr::extend_module_from_string(module, registry, source.data.view(), &arena);
+        auto parsed = keinstr::extend_module_from_string(module, registry, source.data.view(), &arena,
+                                                         keinstr::PriorFunctions::Verified);
         if (!parsed) {
             KECORE_LOG(instance, Error, kLogOriginCompiler, "Failed to compile assembly source \"{}\": {}", label,
                        parsed.error());

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "keinstr/ir/constants.hpp"
 #include "keinstr/ir/function.hpp"
@@ -48,6 +49,10 @@ public:
 
     // Every function in UUID order: its own rules, then verify_func (keinstr/passes/verify.cpp).
     std::expected<void, Error> verify() const;
+    // The functions of `added` (keys of `functions`) checked as verify() checks them,
+    // in UUID order: verify()'s finding for a module whose other functions passed
+    // verify() and have not changed since (keinstr/passes/verify.cpp).
+    std::expected<void, Error> verify_added(std::vector<Uuid> added) const;
     // Function pointers of `function` name functions of this module (keinstr/passes/verify.cpp).
     std::expected<void, Error> verify_func(const Function& function) const;
 };

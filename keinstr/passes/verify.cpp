@@ -16,6 +16,7 @@
 // verified functions only.
 #include "keinstr/passes/verify.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <string>
@@ -223,6 +224,19 @@ std::expected<void, Error> Module::verify_func(const Function& function) const {
                 if (auto r = check_function_pointer(*this, function, operand, internal); !r) return r;
             }
         }
+    }
+    return {};
+}
+
+std::expected<void, Error> Module::verify_added(std::vector<Uuid> added) const {
+    // Every function is new: the whole-module walk, with its hashed function table.
+    if (added.size() >= functions.size()) return verify();
+    std::sort(added.begin(), added.end());
+    const auto internal = [&](const Uuid& u) { return functions.contains(u); };
+    for (const Uuid& uuid : added) {
+        const auto it = functions.find(uuid);
+        if (it == functions.end() || !it->second) continue;
+        if (auto r = verify_function(*it->second, this, internal); !r) return r;
     }
     return {};
 }

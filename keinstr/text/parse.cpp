@@ -22,6 +22,7 @@
 #include "keinstr/text/parse.hpp"
 
 #include <algorithm>
+#include <span>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -63,8 +64,12 @@ DeferredStrings token_texts_when_read(std::string_view source) {
 class RandomUuids {
 public:
     Uuid next() {
-        if (used_ == kBatch) {
-            fill_random(buffer_);
+        if (used_ == batch_) {
+            // A source of one function asks for one UUID: draw a few first, more as
+            // more are asked for (random bytes cost the system time by the byte).
+            if (drawn_) batch_ = std::min(2 * batch_, kBatch);
+            drawn_ = true;
+            fill_random(std::span(buffer_.data(), 16 * batch_));
             used_ = 0;
         }
         Uuid u;
@@ -77,8 +82,10 @@ public:
 
 private:
     static constexpr std::size_t kBatch = 64;
-    std::array<std::uint8_t, 16 * kBatch> buffer_{};
-    std::size_t used_ = kBatch;
+    std::array<std::uint8_t, 16 * kBatch> buffer_;
+    std::size_t batch_ = 2;  // UUIDs drawn at a time
+    std::size_t used_ = 2;
+    bool drawn_ = false;
 };
 
 // Names of function-pointer constants that the module did not know, each with the
@@ -154,7 +161,7 @@ std::string optional_name_debug(const std::optional<std::string>& name) {
 }  // namespace
 
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
-                                                     std::string_view source, Arena* arena) {
+                                                     std::string_view source, Arena* arena, PriorFunctions prior) {
     // 1. Lexing, as the parser asks for tokens (see 3).
     IncrementalLexer lexer(source);
 
@@ -267,12 +274,16 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     }
 
     // 7. The functions inserted.
+    std::vector<Uuid> added;
+    if (prior == PriorFunctions::Verified) added.reserve(functions.size());
     for (Function& f : functions) {
+        if (prior == PriorFunctions::Verified) added.push_back(f.uuid);
         module.insert_function(std::make_shared<Function>(std::move(f)));
     }
 
-    // 8. The whole module verified.
-    if (auto verified = module.verify(); !verified) {
+    // 8. The whole module verified (of a module verified before, what this source added).
+    auto verified = prior == PriorFunctions::Verified ? module.verify_added(std::move(added)) : module.verify();
+    if (!verified) {
         log_error(fmt::format("Module verification failed: {}", verified.error().message()));
         return std::unexpected(verified.error());
     }

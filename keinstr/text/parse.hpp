@@ -37,7 +37,16 @@ namespace keinstr {
 // With `arena`, the blocks' instruction arrays are allocated in it (the arena
 // must then outlive the module and everything moved out of it); without, on
 // the heap.
+//
+// `prior` says what is known of the functions `module` holds before the call.
+// Functions that passed verification stay valid when functions are added (the
+// pointers they hold still name functions of the module), so with
+// PriorFunctions::Verified only this source's functions are verified: the same
+// finding as verifying the whole module, in time that does not grow with the
+// functions already there (a module built from many sources, source by source).
+enum class PriorFunctions { Unverified, Verified };
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
-                                                     std::string_view source, Arena* arena = nullptr);
+                                                     std::string_view source, Arena* arena = nullptr,
+                                                     PriorFunctions prior = PriorFunctions::Unverified);
 
 }  // namespace keinstr

@@ -203,5 +203,34 @@ TEST(Failures, TheModuleChangesOnlyFromInsertionOn) {
     }
 }
 
+// A module built source by source verifies only what each source adds: the outcome is
+// the whole-module verification's, which a failure leaves the module in a state to repeat.
+TEST(Failures, VerifyingWhatASourceAddsFindsWhatTheWholeModuleFinds) {
+    const std::vector<std::vector<std::string>> chains = {
+        {"define ptr base() {\ne: ret ptr base\n}", "define ptr user() {\ne: ret ptr base\n}",
+         "define void a() {\ne: ret void\n}\ndefine void b() {\ne: ret void\n}"},
+        {"define void base() {\ne: ret void\n}",
+         "define i32 a(%x: i32) {\ne: ret %y\n}\ndefine void b() {\ne: jump nowhere\n}\n"
+         "define ptr c() {\ne: ret ptr base\n}"},
+        {"define void base() {\ne: ret void\n}", "define ptr ok() {\ne: ret ptr base\n}",
+         "define void a(%c: i1) {\ne: branch %c, x, y\nx: ret void\n}\ndefine void b() {\ne: jump e\n}"},
+    };
+    for (std::size_t c = 0; c < chains.size(); ++c) {
+        Frontend fe;
+        bool failed = false;
+        for (const std::string& source : chains[c]) {
+            auto added = extend_module_from_string(fe.module, fe.registry, source, nullptr, PriorFunctions::Verified);
+            const auto whole = fe.module.verify();
+            ASSERT_EQ(added.has_value(), whole.has_value()) << "chain " << c << ": " << source;
+            if (!added) {
+                EXPECT_EQ(added.error(), whole.error()) << "chain " << c;
+                failed = true;
+                break;
+            }
+        }
+        EXPECT_EQ(failed, c != 0) << "chain " << c;  // the first chain builds, the others end in a finding
+    }
+}
+
 }  // namespace
 }  // namespace keinstr::test
