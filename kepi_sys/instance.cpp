@@ -14,11 +14,13 @@ namespace kepi {
 namespace {
 
 struct InstanceObject {
-    PyObject_HEAD std::shared_ptr<kecore::InstanceContext> context;
+    PyObject_HEAD
+    std::shared_ptr<kecore::InstanceContext> context;
 };
 
 struct ModuleObject {
-    PyObject_HEAD kecore::ModuleKey key;
+    PyObject_HEAD
+    kecore::ModuleKey key;
     std::weak_ptr<kecore::InstanceContext> instance;
 };
 
