@@ -76,7 +76,8 @@ double best_seconds(const std::function<void()>& prepare, const std::function<vo
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t0);
         body();
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t1);
-        best = std::min(best, static_cast<double>(t1.tv_sec - t0.tv_sec) + 1e-9 * static_cast<double>(t1.tv_nsec - t0.tv_nsec));
+        best = std::min(
+            best, static_cast<double>(t1.tv_sec - t0.tv_sec) + 1e-9 * static_cast<double>(t1.tv_nsec - t0.tv_nsec));
     }
     return best;
 }
@@ -117,10 +118,10 @@ std::span<const std::uint8_t> storage_frame(const std::vector<std::uint8_t>& byt
 
 struct Row {
     std::string stage;
-    double seconds = 0;           // < 0: not measured
-    double floor_seconds = -1;    // < 0: no floor
+    double seconds = 0;         // < 0: not measured
+    double floor_seconds = -1;  // < 0: no floor
     std::string floor_name;
-    bool derived = false;         // a remainder, not timed on its own
+    bool derived = false;  // a remainder, not timed on its own
 };
 
 void print_table(const std::string& title, const std::vector<Row>& rows, double whole, double text_bytes,
@@ -467,13 +468,18 @@ int main(int argc, char** argv) {
     ZSTD_freeCCtx(cctx);
     ZSTD_freeDCtx(dctx);
 
-    fmt::print("Program: {} bytes of text, {} functions; borsh payload {} bytes; storage {} bytes. Best of {} runs, "
-               "process CPU time.\n",
-               text.size(), storage.module.functions.size(), payload.size(), stored.size(), g_runs);
+    fmt::print(
+        "Program: {} bytes of text, {} functions; borsh payload {} bytes; storage {} bytes. Best of {} runs, "
+        "process CPU time.\n",
+        text.size(), storage.module.functions.size(), payload.size(), stored.size(), g_runs);
     print_table("Compile (per byte of text; share of the whole compile)", compile_rows, compile_whole, text_bytes, 0);
     print_table("Load (share of the whole load)", load_rows, load_whole, text_bytes, storage_bytes);
-    fmt::print("\n* derived, not timed on its own: parsing and validation = quick parse phase (lexing included) − "
-               "lexing; name resolution and insertion = front end − quick parse phase − renumbering − "
-               "verification; zstd compression = encode − borsh encoding; rest of compile_sources = whole compile − (front end + type checking + encode + module teardown); rest of load_module = whole load − (decode + merge and remap + verification + type checking + analysis). The decode row is decompression and decoding interleaved, as load_module runs them.\n");
+    fmt::print(
+        "\n* derived, not timed on its own: parsing and validation = quick parse phase (lexing included) − "
+        "lexing; name resolution and insertion = front end − quick parse phase − renumbering − "
+        "verification; zstd compression = encode − borsh encoding; rest of compile_sources = whole compile − (front "
+        "end + type checking + encode + module teardown); rest of load_module = whole load − (decode + merge and remap "
+        "+ verification + type checking + analysis). The decode row is decompression and decoding interleaved, as "
+        "load_module runs them.\n");
     return 0;
 }
