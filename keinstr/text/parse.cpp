@@ -65,10 +65,10 @@ class RandomUuids {
 public:
     Uuid next() {
         if (used_ == batch_) {
-            // A source of one function asks for one UUID: draw a few first, more as
-            // more are asked for (random bytes cost the system time by the byte).
-            if (drawn_) batch_ = std::min(2 * batch_, kBatch);
-            drawn_ = true;
+            // A source of one function asks for one UUID: draw two first, twice as
+            // many each time more are asked for (random bytes cost the system time
+            // by the byte).
+            batch_ = std::min(2 * batch_, kBatch);
             fill_random(std::span(buffer_.data(), 16 * batch_));
             used_ = 0;
         }
@@ -83,9 +83,8 @@ public:
 private:
     static constexpr std::size_t kBatch = 64;
     std::array<std::uint8_t, 16 * kBatch> buffer_;
-    std::size_t batch_ = 2;  // UUIDs drawn at a time
-    std::size_t used_ = 2;
-    bool drawn_ = false;
+    std::size_t batch_ = 1;  // UUIDs drawn by the last draw
+    std::size_t used_ = 1;
 };
 
 // Names of function-pointer constants that the module did not know, each with the
@@ -275,9 +274,9 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
 
     // 7. The functions inserted.
     std::vector<Uuid> added;
-    if (prior == PriorFunctions::Verified) added.reserve(functions.size());
+    added.reserve(functions.size());
     for (Function& f : functions) {
-        if (prior == PriorFunctions::Verified) added.push_back(f.uuid);
+        added.push_back(f.uuid);
         module.insert_function(std::make_shared<Function>(std::move(f)));
     }
 
