@@ -38,52 +38,17 @@ std::size_t scan_exponent(std::string_view s, std::size_t p) noexcept {
     return e > q ? e : p;
 }
 
-constexpr std::uint64_t kTen19 = 10'000'000'000'000'000'000ull;
-constexpr std::size_t kChunkDigits = 19;
-
 std::uint64_t chunk_value(std::string_view d) noexcept {
     std::uint64_t v = 0;
     for (char c : d) v = v * 10 + static_cast<std::uint64_t>(c - '0');
     return v;
 }
 
-// Value of chunks[lo, hi) (19 decimal digits each, most significant first).
-// `pow[j]` is 10^(19 * 2^j), extended on demand.
-BigInt combine_chunks(const std::vector<std::uint64_t>& chunks, std::size_t lo, std::size_t hi,
-                      std::vector<BigInt>& pow) {
-    const std::size_t n = hi - lo;
-    if (n <= 32) {
-        BigInt v = 0;
-        for (std::size_t i = lo; i < hi; ++i) {
-            v *= kTen19;
-            v += chunks[i];
-        }
-        return v;
-    }
-    // The low part holds the largest power of two chunks below n.
-    std::size_t j = 0;
-    while ((std::size_t{2} << j) < n) ++j;
-    const std::size_t low = std::size_t{1} << j;
-    while (pow.size() <= j) pow.push_back(pow.back() * pow.back());
-    BigInt high = combine_chunks(chunks, lo, hi - low, pow);
-    high *= pow[j];
-    high += combine_chunks(chunks, hi - low, hi, pow);
-    return high;
-}
-
 }  // namespace
 
 BigInt decimal_digits_value(std::string_view digits) {
     if (digits.size() <= 18) return BigInt(chunk_value(digits));
-    const std::size_t n = (digits.size() + kChunkDigits - 1) / kChunkDigits;
-    const std::size_t first = digits.size() - (n - 1) * kChunkDigits;
-    std::vector<std::uint64_t> chunks;
-    chunks.reserve(n);
-    chunks.push_back(chunk_value(digits.substr(0, first)));
-    for (std::size_t p = first; p < digits.size(); p += kChunkDigits)
-        chunks.push_back(chunk_value(digits.substr(p, kChunkDigits)));
-    std::vector<BigInt> pow{BigInt(kTen19)};
-    return combine_chunks(chunks, 0, n, pow);
+    return from_decimal_digits(digits);
 }
 
 std::optional<NumeralMatch> match_numeral(std::string_view s, std::size_t pos) noexcept {

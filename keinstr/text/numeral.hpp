@@ -54,7 +54,7 @@ std::expected<Decimal, std::string> decimal_literal_value(std::string_view liter
 Token numeral_token(std::string_view literal, NumeralForm form, TokenStore& store, std::optional<std::string>& error);
 
 // Magnitude of a run of ASCII decimal digits (all characters must be digits).
-// Subquadratic in the number of digits.
+// Subquadratic in the number of digits (keinstr/utils/bigint.hpp).
 BigInt decimal_digits_value(std::string_view digits);
 
 }  // namespace keinstr

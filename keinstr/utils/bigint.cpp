@@ -1,6 +1,8 @@
 #include "keinstr/utils/bigint.hpp"
 
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include <gmp.h>
 
@@ -36,6 +38,18 @@ std::string to_decimal(const BigInt& v) {
     mpz_get_str(out.data() + at, 10, m.z);
     out.resize(at + std::strlen(out.data() + at));
     return out;
+}
+
+BigInt from_decimal_digits(std::string_view digits) {
+    Mpz m;
+    const std::string text(digits);  // GMP reads a terminated string
+    mpz_set_str(m.z, text.c_str(), 10);
+    std::vector<std::uint64_t> limbs(mpz_sizeinbase(m.z, 2) / 64 + 1);
+    std::size_t count = 0;
+    mpz_export(limbs.data(), &count, -1, sizeof(std::uint64_t), 0, 0, m.z);
+    BigInt v;
+    if (count != 0) boost::multiprecision::import_bits(v, limbs.begin(), limbs.begin() + count, 64, false);
+    return v;
 }
 
 }  // namespace keinstr

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include <boost/multiprecision/cpp_int.hpp>
 
@@ -14,5 +15,9 @@ using BigInt = boost::multiprecision::cpp_int;
 // time quadratic in the number of digits (minutes for a few million); this one
 // is GMP's, in O(M(n) log n).
 std::string to_decimal(const BigInt& v);
+
+// The value of a run of ASCII decimal digits (all characters must be digits), by
+// GMP as well: reading a long run costs about what printing it does.
+BigInt from_decimal_digits(std::string_view digits);
 
 }  // namespace keinstr

@@ -100,13 +100,15 @@ TEST(Numerals, IntegersOfAnySize) {
     EXPECT_EQ(t[3].number(), BigInt(1) << 100);
     EXPECT_EQ(t[4].number(), (BigInt(1) << 93) - 1);
 
-    // The subquadratic conversion agrees with the library's own on long runs.
+    // The subquadratic conversion agrees with the library's own on long runs,
+    // and on runs of zeros.
     for (std::size_t len : {1u, 18u, 19u, 20u, 37u, 38u, 39u, 607u, 608u, 609u, 1300u, 4999u}) {
         SCOPED_TRACE(len);
         const std::string d = digits.substr(0, len);
         EXPECT_EQ(decimal_digits_value(d), BigInt(d));
     }
     EXPECT_EQ(decimal_digits_value(std::string(700, '0') + "12"), BigInt(12));
+    EXPECT_EQ(decimal_digits_value(std::string(40, '0')), BigInt(0));
 }
 
 TEST(Numerals, HugeDecimalLiteralsRenderFromTheirOwnDigits) {
