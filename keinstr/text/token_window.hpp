@@ -38,8 +38,11 @@ public:
 
     // Token `i`, or nullptr when the input has fewer tokens. `i` must not lie
     // before a position handed to `release_before`.
-    const Token* get(std::size_t i) {
-        if (i >= available_ && !fill(i)) return nullptr;
+    // The parser asks for a token at every step: the check stays inline, the
+    // lexing behind it out of line.
+    [[gnu::always_inline]] const Token* get(std::size_t i) {
+        if (i >= available_ && !fill(i)) [[unlikely]]
+            return nullptr;
         return chunks_[i >> kChunkBits] + (i & (kChunk - 1));
     }
 
@@ -68,7 +71,7 @@ private:
     }
 
     // Lexes until token `i` exists or the run ends.
-    bool fill(std::size_t i) {
+    [[gnu::noinline]] bool fill(std::size_t i) {
         while (i >= available_ && !ended_) {
             const std::size_t chunk = available_ >> kChunkBits;
             const std::size_t offset = available_ & (kChunk - 1);
