@@ -74,7 +74,15 @@ std::optional<AnyConst> constant_parser(Parser& p) {
 }
 
 std::optional<Operand> operand_parser(Parser& p) {
-    if (auto reg = register_parser_a(p)) return Operand::reg(*reg);
+    // Quick phase: a register operand is one token, read straight into the
+    // operand. (Through `register_parser_a`, GCC passes the small optional
+    // name through the stack in pieces and reads it back whole: a stalled load
+    // on every operand.)
+    if (p.phase() == ParsePhase::Quick) {
+        if (const Token* reg = p.kind(K::Register)) return Operand::reg(read_register(p.state(), *reg));
+    } else if (auto reg = register_parser_a(p)) {
+        return Operand::reg(*reg);
+    }
     // Shortcut: a scalar type not followed by "undef" starts no undef operand.
     // Trying that alternative would intern the type and fail at the next token;
     // the type is interned here all the same, and the immediate is read.
