@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -77,7 +78,9 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
         }
     }
 
-    auto bytes = KE_TRY(storage.encode(instance, text_bytes));
+    // The payload is about as long as the text (0 would mean "unknown": an empty
+    // text still makes a payload of a few bytes).
+    auto bytes = KE_TRY(storage.encode(instance, std::max<std::size_t>(text_bytes, 1)));
 
     KECORE_LOG(instance, Info, kLogOriginCompiler, "Compiled successful, module has {} functions: {}",
                module.functions.size(), function_label_list(module));

@@ -37,6 +37,15 @@ void* workspace_alloc(void*, std::size_t bytes) {
 
 void workspace_free(void*, void* p) { std::free(p); }
 
+// A staging buffer of libzstd's recommended size, or smaller for a small input
+// (never below 4 KiB): a buffer too small only means more calls, never other
+// output, and a compile of a few lines should not take and give back 256 KiB.
+std::size_t buffer_size(std::size_t recommended, std::size_t expected_input) {
+    constexpr std::size_t kMinBytes = std::size_t{4} << 10;
+    if (expected_input == 0) return recommended;
+    return std::clamp(expected_input + kMinBytes, kMinBytes, recommended);
+}
+
 ZSTD_CCtx* new_compression_context(bool large_input) {
     if (!large_input) return ZSTD_createCCtx();
     return ZSTD_createCCtx_advanced(ZSTD_customMem{&workspace_alloc, &workspace_free, nullptr});
@@ -63,7 +72,7 @@ BorshResult<ZstdCompressor> ZstdCompressor::create(std::vector<std::uint8_t>& ou
     if (!ctx) return std::unexpected(out_of_memory());
     if (const std::size_t r = ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_compressionLevel, level); ZSTD_isError(r))
         return std::unexpected(zstd_error(r));
-    const std::size_t staging_size = ZSTD_CStreamOutSize();
+    const std::size_t staging_size = buffer_size(ZSTD_CStreamOutSize(), expected_input);
     return ZstdCompressor(out, std::move(ctx), std::make_unique_for_overwrite<std::uint8_t[]>(staging_size),
                           staging_size);
 }
@@ -102,7 +111,7 @@ BorshResult<void> compress_frame(std::vector<std::uint8_t>& out,
                                  const std::function<void(keinstr::BorshWriter&)>& produce, int level,
                                  ZstdContextPool* pool, std::size_t expected_input) {
     auto compressor = KE_TRY(ZstdCompressor::create(out, level, pool, expected_input));
-    keinstr::BorshWriter writer(compressor.sink(), ZSTD_CStreamInSize());
+    keinstr::BorshWriter writer(compressor.sink(), buffer_size(ZSTD_CStreamInSize(), expected_input));
     produce(writer);
     if (auto r = writer.finish(); !r) return r;
     return compressor.finish();

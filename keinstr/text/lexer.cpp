@@ -741,6 +741,7 @@ IncrementalLexer::IncrementalLexer(std::string_view source) {
         refused_.push_back(too_large(source.size()));
     } else {
         impl_ = std::make_unique<Impl>(source);
+        source_bytes_ = source.size();
     }
 }
 

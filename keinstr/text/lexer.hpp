@@ -72,10 +72,15 @@ public:
     // list without findings.
     std::vector<LexError> finish();
 
+    // No run has more tokens than this: every token's span holds at least one
+    // byte of the source, and the spans do not overlap.
+    std::size_t token_bound() const noexcept { return source_bytes_; }
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::vector<LexError> refused_;  // a source too large to lex
+    std::size_t source_bytes_ = 0;   // 0 when refused (no tokens)
 };
 
 // Labels of the lexer's rules, as expected/found findings name them.

@@ -8,6 +8,7 @@
 // it is reading, a few chunks that stay in cache.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -30,8 +31,11 @@ public:
         chunks_.reserve((all.size() + kChunk - 1) / kChunk);
         for (std::size_t i = 0; i < all.size(); i += kChunk) chunks_.push_back(all.data() + i);
     }
-    // Over the run of `lexer`, which must outlive the window.
-    explicit TokenWindow(IncrementalLexer& lexer) : lexer_(&lexer) {}
+    // Over the run of `lexer`, which must outlive the window. A run that fits in
+    // less than a chunk gets a first chunk of its own size: a source of one line
+    // should not cost a 96 KiB allocation.
+    explicit TokenWindow(IncrementalLexer& lexer)
+        : first_capacity_(std::min(kChunk, lexer.token_bound() + 1)), lexer_(&lexer) {}
 
     TokenWindow(const TokenWindow&) = delete;
     TokenWindow& operator=(const TokenWindow&) = delete;
@@ -51,7 +55,8 @@ public:
         if (!lexer_) return;
         const std::size_t below = pos >> kChunkBits;  // chunks wholly before pos
         for (; released_ < below && released_ < owned_.size(); ++released_) {
-            if (owned_[released_]) spare_.push_back(std::move(owned_[released_]));
+            // A short first chunk is never reused for a later, full one.
+            if (owned_[released_] && capacity(released_) == kChunk) spare_.push_back(std::move(owned_[released_]));
             chunks_[released_] = nullptr;
         }
     }
@@ -66,9 +71,10 @@ private:
         void operator()(Token* p) const noexcept { ::operator delete(p, std::align_val_t{alignof(Token)}); }
     };
     using Chunk = std::unique_ptr<Token[], ChunkStorageFree>;
-    static Chunk new_chunk() {
-        return Chunk(static_cast<Token*>(::operator new(kChunk * sizeof(Token), std::align_val_t{alignof(Token)})));
+    static Chunk new_chunk(std::size_t tokens) {
+        return Chunk(static_cast<Token*>(::operator new(tokens * sizeof(Token), std::align_val_t{alignof(Token)})));
     }
+    std::size_t capacity(std::size_t chunk) const noexcept { return chunk == 0 ? first_capacity_ : kChunk; }
 
     // Lexes until token `i` exists or the run ends.
     [[gnu::noinline]] bool fill(std::size_t i) {
@@ -77,16 +83,22 @@ private:
             const std::size_t offset = available_ & (kChunk - 1);
             if (chunk == owned_.size()) {
                 Chunk fresh;
-                if (!spare_.empty()) {
+                if (chunk != 0 && !spare_.empty()) {
                     fresh = std::move(spare_.back());
                     spare_.pop_back();
                 } else {
-                    fresh = new_chunk();
+                    fresh = new_chunk(capacity(chunk));
                 }
                 chunks_.push_back(fresh.get());
                 owned_.push_back(std::move(fresh));
             }
-            const std::span<Token> room(owned_[chunk].get() + offset, kChunk - offset);
+            const std::span<Token> room(owned_[chunk].get() + offset, capacity(chunk) - offset);
+            // A short first chunk holds more than the whole run: it is never
+            // filled, so the run has ended before it would be.
+            if (room.empty()) {
+                ended_ = true;
+                break;
+            }
             const std::size_t got = lexer_->next(room);
             available_ += got;
             if (got < room.size()) ended_ = true;
@@ -94,11 +106,12 @@ private:
         return i < available_;
     }
 
-    std::vector<const Token*> chunks_;  // by chunk number (null once released)
-    std::vector<Chunk> owned_;          // on demand: the chunks lexed into
-    std::vector<Chunk> spare_;          // released chunks, for reuse
-    std::size_t released_ = 0;          // chunks before this one are released
-    std::size_t available_ = 0;         // tokens lexed so far
+    std::vector<const Token*> chunks_;     // by chunk number (null once released)
+    std::vector<Chunk> owned_;             // on demand: the chunks lexed into
+    std::vector<Chunk> spare_;             // released chunks, for reuse
+    std::size_t released_ = 0;             // chunks before this one are released
+    std::size_t available_ = 0;            // tokens lexed so far
+    std::size_t first_capacity_ = kChunk;  // tokens chunk 0 holds
     bool ended_ = false;
     IncrementalLexer* lexer_ = nullptr;
 };

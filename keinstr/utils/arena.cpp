@@ -32,7 +32,11 @@ void* Arena::allocate_slow(std::size_t bytes) {
     }
     // A huge page is worth its memory when at least half of it is expected to be used.
     const bool huge = expected_ >= kHugePageBytes / 2;
-    const std::size_t size = huge ? kHugePageBytes : kChunkBytes;
+    std::size_t size = huge ? kHugePageBytes : kChunkBytes;
+    // When little is still expected (a small module), a chunk of that size: a
+    // compile of a few lines should not take and give back 64 KiB.
+    if (!huge && expected_ != 0 && expected_ < kChunkBytes)
+        size = std::max(bytes, (expected_ + kSmallChunkUnit - 1) / kSmallChunkUnit * kSmallChunkUnit);
     auto* chunk = static_cast<std::byte*>(take_chunk(size, huge));
     expected_ -= std::min(expected_, size);
     cur_ = chunk + bytes;

@@ -27,6 +27,8 @@ class Arena {
 public:
     // Ordinary chunks; a piece larger than a quarter of one gets a chunk of its own.
     static constexpr std::size_t kChunkBytes = std::size_t{64} << 10;
+    // Chunks for an estimate below kChunkBytes are multiples of this.
+    static constexpr std::size_t kSmallChunkUnit = std::size_t{4} << 10;
 
     // `expected_bytes` is an estimate of all that will be allocated (0 when
     // unknown): while at least half a huge page of it is still expected, chunks

@@ -209,11 +209,12 @@ Bytes unframed_with(const Bytes& frame, ZstdContextPool* pool) {
 }  // namespace
 
 TEST(ZstdCompressor, ExpectedInputChangesNoByte) {
-    // The estimate only chooses the memory of a new context (huge pages from
-    // kLargeInputBytes on); wrong estimates either way, and a pooled context made
-    // for one size and reused for another, must write the same frames.
+    // The estimate only chooses memory: that of a new context (huge pages from
+    // kLargeInputBytes on) and the staging buffers (small for a small estimate).
+    // Wrong estimates either way, and a pooled context made for one size and
+    // reused for another, must write the same frames.
     ZstdContextPool pool;
-    const std::size_t hints[] = {0, kLargeInputBytes - 1, kLargeInputBytes, std::size_t{64} << 20};
+    const std::size_t hints[] = {0, 1, 100, kLargeInputBytes - 1, kLargeInputBytes, std::size_t{64} << 20};
     for (const std::size_t size : {std::size_t{0}, std::size_t{100}, std::size_t{700'000}, std::size_t{3'000'000}}) {
         const Bytes payload = pattern(size);
         const Bytes fresh = framed_with(payload, 3, nullptr);

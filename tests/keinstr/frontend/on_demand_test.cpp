@@ -107,6 +107,29 @@ TEST(TokenWindow, KeepsTokensInPlaceUntilReleased) {
     EXPECT_EQ(complete.get(all.size()), nullptr);
 }
 
+TEST(TokenWindow, ShortRunsFitTheirFirstChunk) {
+    // The first chunk is sized by the source when the run is shorter than a
+    // chunk; one-byte tokens with no blanks between them are the most a source
+    // of that length can hold (the sanitizer build checks the bounds).
+    constexpr std::size_t k = TokenWindow::kChunk;
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{2}, k - 2, k - 1, k, k + 1, 2 * k + 3}) {
+        const std::string src(n, ',');
+        const LexOutput whole = lex(src);
+        ASSERT_TRUE(whole.ok()) << n;
+        const auto& all = whole.tokens->tokens;
+        ASSERT_EQ(all.size(), n);
+        IncrementalLexer lexer(src);
+        TokenWindow window(lexer);
+        for (std::size_t i = 0; i < n; ++i) {
+            const Token* t = window.get(i);
+            ASSERT_NE(t, nullptr) << n << " at " << i;
+            EXPECT_EQ(*t, all[i]) << n << " at " << i;
+        }
+        EXPECT_EQ(window.get(n), nullptr) << n;
+        EXPECT_EQ(window.get(n + 1), nullptr) << n;
+    }
+}
+
 TEST(OnDemandParse, AgreesWithTheParseOfTheWholeTokenList) {
     // Well formed, and failing in the last function (after many chunks were
     // dropped), by a finding and by a syntax failure.

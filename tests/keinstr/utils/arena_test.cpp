@@ -77,6 +77,23 @@ TEST(Arena, LargePieceLeavesTheCurrentChunkInUse) {
     EXPECT_EQ(b, a + 104);  // 100 rounded up to the alignment
 }
 
+TEST(Arena, SmallEstimateTakesAChunkOfItsSize) {
+    // 5000 bytes expected: a first chunk of 8 KiB (whole 4 KiB units), then
+    // ordinary chunks once the estimate is used up.
+    Arena arena(5000);
+    auto* first = static_cast<unsigned char*>(arena.allocate(1024, 8));
+    for (int i = 1; i < 8; ++i) std::memset(arena.allocate(1024, 8), 3, 1024);
+    EXPECT_EQ(arena.chunk_count(), 1u);
+    std::memset(first, 4, 1024);
+    (void)arena.allocate(1024, 8);
+    EXPECT_EQ(arena.chunk_count(), 2u);
+    // A first piece larger than the estimate still fits its chunk.
+    Arena small(100);
+    std::memset(arena.allocate(10000, 8), 5, 10000);
+    std::memset(small.allocate(10000, 8), 5, 10000);
+    EXPECT_EQ(small.chunk_count(), 1u);
+}
+
 TEST(Arena, HugeChunksWhileHalfAPageIsStillExpected) {
     const auto fill = [](Arena& arena, std::size_t bytes) {
         for (std::size_t done = 0; done < bytes; done += 4096) std::memset(arena.allocate(4096, 8), 1, 4096);
