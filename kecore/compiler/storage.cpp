@@ -28,8 +28,15 @@ using keinstr::BorshResult;
 using keinstr::BorshWriter;
 
 // Decoded bytes pulled from the decompressor per refill of the payload reader: a
-// whole block, which libzstd then hands over in one step.
-constexpr std::size_t kPayloadReadBuffer = ZSTD_BLOCKSIZE_MAX;
+// whole block, which libzstd then hands over in one step; for a small frame, a
+// few times the frame's size (payloads compress about fivefold), at least 4 KiB.
+// The size changes only how often the reader refills: loading a module of a few
+// lines should not take and give back 128 KiB.
+std::size_t payload_read_buffer(std::size_t frame_bytes) {
+    constexpr std::size_t kMinBytes = std::size_t{4} << 10;
+    constexpr std::size_t kBlock = ZSTD_BLOCKSIZE_MAX;
+    return frame_bytes >= kBlock / 8 ? kBlock : std::clamp(8 * frame_bytes, kMinBytes, kBlock);
+}
 
 // The most decompressed bytes a frame can hold. A frame that declares its
 // content size holds exactly that many (libzstd fails a frame whose output
@@ -193,7 +200,7 @@ std::expected<CompiledModuleStorage, KeError> CompiledModuleStorage::decode(cons
     auto decompressor = ZstdDecompressor::create(frame, &instance.zstd_contexts());
     if (!decompressor) return fail(decompressor.error().to_string());
     BoundedPayload payload(*decompressor, payload_limit(frame));
-    BorshReader reader(payload.source(), kPayloadReadBuffer);
+    BorshReader reader(payload.source(), payload_read_buffer(frame.size()));
     auto record = read_payload(reader, payload.limit());
     if (!record) return fail(record.error().to_string());
     return std::move(*record);

@@ -92,6 +92,22 @@ TEST_F(StorageTest, LayoutAndRoundTrip) {
     for (const auto& [id, f] : decoded->module.functions) EXPECT_EQ(f.use_count(), 1);
 }
 
+TEST_F(StorageTest, PayloadsFarLargerThanTheirFrameRoundTrip) {
+    // The payload reader's buffer follows the frame's size; repetitive payloads
+    // many times their frame are read through it in many refills.
+    for (const std::size_t count : {1u, 50u, 3000u, 40000u}) {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < count; ++i) names.push_back(std::string(90 + i % 17, 'a') + ".kir");
+        CompiledModuleStorage original = test::sample_storage(names);
+        auto bytes = original.encode(*instance);
+        ASSERT_TRUE(bytes) << count;
+        auto decoded = CompiledModuleStorage::decode(*instance, *bytes);
+        ASSERT_TRUE(decoded) << count;
+        EXPECT_EQ(decoded->source_names, names) << count;
+        EXPECT_EQ(decoded->module, original.module) << count;
+    }
+}
+
 TEST_F(StorageTest, EmptyRecordRoundTrips) {
     CompiledModuleStorage empty;
     auto bytes = empty.encode(*instance);
