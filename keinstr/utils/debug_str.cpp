@@ -49,9 +49,19 @@ void write_escaped_char(std::string& out, char32_t c, bool in_string) {
 }
 
 void write_debug_str(std::string& out, std::string_view text) {
+    // Printable ASCII other than the two characters a string escapes stands for
+    // itself: such runs (nearly all of a message) are copied whole, without a
+    // look into the Unicode tables per character.
+    const auto plain = [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; };
     out.push_back('"');
     std::size_t pos = 0;
-    while (pos < text.size()) write_escaped_char(out, decode_utf8(text, pos), true);
+    while (pos < text.size()) {
+        std::size_t end = pos;
+        while (end < text.size() && plain(text[end])) ++end;
+        out.append(text, pos, end - pos);
+        pos = end;
+        if (pos < text.size()) write_escaped_char(out, decode_utf8(text, pos), true);
+    }
     out.push_back('"');
 }
 

@@ -34,6 +34,17 @@ TEST(DebugStr, Escapes) {
     for (const auto& c : cases) EXPECT_EQ(debug_str(c.in), c.out) << c.in;
 }
 
+TEST(DebugStr, AsciiRunsAgreeWithTheCharacterByCharacterForm) {
+    // Runs of plain ASCII are copied whole; every ASCII character between them
+    // must still read as it does alone.
+    for (int c = 0; c < 0x80; ++c) {
+        std::string escaped;
+        write_escaped_char(escaped, static_cast<char32_t>(c), true);
+        const std::string in = std::string("ab") + static_cast<char>(c) + "cd" + static_cast<char>(c);
+        EXPECT_EQ(debug_str(in), "\"ab" + escaped + "cd" + escaped + "\"") << c;
+    }
+}
+
 TEST(DebugStr, CharForm) {
     EXPECT_EQ(debug_char(U'a'), "'a'");
     EXPECT_EQ(debug_char(U'\''), "'\\''");
