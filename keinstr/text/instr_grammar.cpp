@@ -12,13 +12,17 @@ namespace {
 
 using K = TokenDiscriminants;
 
-std::optional<InstrDestination> destination(Parser& p) {
-    return p.atomic([&]() -> std::optional<InstrDestination> {
+// Written into `out` in place: returned as an optional, the destination went
+// through the stack in pieces and was read back whole (GCC 12), a stalled load
+// on every instruction.
+bool destination(Parser& p, std::optional<InstrDestination>& out) {
+    return p.atomic([&]() -> bool {
         const Token* reg = p.kind(K::Register);
-        if (!reg || !p.punct(K::Colon)) return std::nullopt;
+        if (!reg || !p.punct(K::Colon)) return false;
         auto ty = labelled_type_parser(p);
-        if (!ty || !p.punct(K::Equals)) return std::nullopt;
-        return InstrDestination{reg->text(), *ty};
+        if (!ty || !p.punct(K::Equals)) return false;
+        out.emplace(InstrDestination{reg->text(), *ty});
+        return true;
     });
 }
 
@@ -82,15 +86,17 @@ void label_list(Parser& p, InstrPieces& pc) {
     });
 }
 
-std::optional<std::uint32_t> alignment(Parser& p) {
+// Written into `out` in place, as the destination is.
+void alignment(Parser& p, std::optional<std::uint32_t>& out) {
     // Shortcut: the alignment must start with ",".
-    if (p.phase() == ParsePhase::Quick && !p.next_is(K::Comma)) return std::nullopt;
-    return p.atomic([&]() -> std::optional<std::uint32_t> {
+    if (p.phase() == ParsePhase::Quick && !p.next_is(K::Comma)) return;
+    p.atomic([&]() -> bool {
         const std::size_t start = p.pos();
-        if (!p.punct(K::Comma) || !p.keyword(Keyword::Align)) return std::nullopt;
+        if (!p.punct(K::Comma) || !p.keyword(Keyword::Align)) return false;
         const Token* number = p.kind(K::Number);
-        if (!number) return std::nullopt;
-        return check_alignment(p, *number, TokenRange{start, p.pos()});
+        if (!number) return false;
+        out = check_alignment(p, *number, TokenRange{start, p.pos()});
+        return true;
     });
 }
 
@@ -139,7 +145,7 @@ bool parse_instruction_into(Parser& p, std::vector<KeInstr>& out) {
         pc.reset();
         const std::size_t start = p.pos();
 
-        pc.destination = destination(p);
+        destination(p, pc.destination);
         const Token* op = p.kind(K::InstrOp);
         if (!op) return false;
         pc.op = op->instr_op();
@@ -151,7 +157,7 @@ bool parse_instruction_into(Parser& p, std::vector<KeInstr>& out) {
             operand_list(p, pc);
         }
         label_list(p, pc);
-        pc.alignment = alignment(p);
+        alignment(p, pc.alignment);
         pc.is_volatile = volatile_mark(p);
 
         validate_instruction(pc, TokenRange{start, p.pos()}, p, out);
