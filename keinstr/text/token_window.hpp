@@ -83,7 +83,7 @@ private:
             const std::size_t offset = available_ & (kChunk - 1);
             if (chunk == owned_.size()) {
                 Chunk fresh;
-                if (chunk != 0 && !spare_.empty()) {
+                if (!spare_.empty()) {
                     fresh = std::move(spare_.back());
                     spare_.pop_back();
                 } else {
