@@ -123,29 +123,12 @@ public:
 
     // A failure at `pos` that names no pattern (it still moves the position).
     void fail(std::size_t pos) {
-        if (!enabled_) return;
-        ++events_;
-        if (!set_ || pos > pos_) {
-            set_ = true;
-            pos_ = pos;
-            expected_.clear();
-        }
+        if (enabled_) reach(pos);
     }
 
     // A failure at `pos` that would have accepted `p`.
     void fail(std::size_t pos, Pattern p) {
-        if (!enabled_) return;
-        ++events_;
-        if (!set_ || pos > pos_) {
-            set_ = true;
-            pos_ = pos;
-            expected_.clear();
-        } else if (pos < pos_) {
-            return;
-        }
-        for (const Pattern& q : expected_)
-            if (q.same_as(p)) return;
-        expected_.push_back(p);
+        if (enabled_ && reach(pos)) add(p);
     }
 
     Mark mark() const noexcept { return Mark{pos_, expected_.size(), events_, set_}; }
@@ -160,9 +143,7 @@ public:
         } else {
             expected_.clear();
         }
-        for (const Pattern& q : expected_)
-            if (q.same_as(label)) return;
-        expected_.push_back(label);
+        add(label);
     }
 
     bool has_failure() const noexcept { return set_; }
@@ -174,6 +155,25 @@ public:
     std::string reason(std::optional<std::string_view> found) const { return found_expected_text(found, expected_); }
 
 private:
+    // Counts a failure at `pos` and moves the record there when it lies further;
+    // whether `pos` is now the furthest position.
+    bool reach(std::size_t pos) {
+        ++events_;
+        if (!set_ || pos > pos_) {
+            set_ = true;
+            pos_ = pos;
+            expected_.clear();
+            return true;
+        }
+        return pos == pos_;
+    }
+    // `p` among the patterns at the furthest position, once.
+    void add(const Pattern& p) {
+        for (const Pattern& q : expected_)
+            if (q.same_as(p)) return;
+        expected_.push_back(p);
+    }
+
     std::size_t pos_ = 0;
     bool set_ = false;
     std::uint64_t events_ = 0;
