@@ -171,20 +171,22 @@ constexpr std::size_t kMinBlocksBetweenThinnings = 1024;
 // later block of the same label replaces are dropped: a few labels repeated
 // (which compress to almost nothing) cannot pile up, and a body of distinct
 // labels is only scanned again a few times over.
-template <class V>
-Void read_map(BorshReader& r, LabelMap<V>& out) {
+// A block's instructions go into `arena` when there is one.
+Void read_map(BorshReader& r, LabelMap<BasicBlock>& out, Arena* arena) {
     auto count = KE_TRY(r.u32());
-    typename LabelMap<V>::container_type entries;
+    LabelMap<BasicBlock>::container_type entries;
     reserve_for_count(r, count, entries);
     std::size_t thin_at = kMinBlocksBetweenThinnings;
     for (std::uint32_t i = 0; i < count; ++i) {
-        KE_TRY(read_value(r, entries.emplace_back()));
+        auto& entry =
+            entries.emplace_back(Label{}, BasicBlock{Label{}, InstrList(ArenaAllocator<KeInstr>(arena)), Trap{}});
+        KE_TRY(read_value(r, entry));
         if (entries.size() >= thin_at) {
-            LabelMap<V>::keep_last_per_label(entries);
+            LabelMap<BasicBlock>::keep_last_per_label(entries);
             thin_at = std::max(entries.size() + kMinBlocksBetweenThinnings, 2 * entries.size());
         }
     }
-    out = LabelMap<V>::from_entries(std::move(entries));
+    out = LabelMap<BasicBlock>::from_entries(std::move(entries));
     return {};
 }
 
@@ -629,13 +631,15 @@ void borsh_write(BorshWriter& w, const Function& v) {
     }
 }
 
-BorshResult<void> borsh_read(BorshReader& r, Function& out) {
+namespace {
+
+Void read_function(BorshReader& r, Function& out, Arena* arena) {
     KE_TRY(take(r.uuid(), out.uuid));
     auto name = KE_TRY(r.option([](BorshReader& br) { return br.string(); }));
     out.name = std::move(name);
     KE_TRY(read_value(r, out.params));
     KE_TRY(read_value(r, out.return_type));
-    KE_TRY(read_map(r, out.body));
+    KE_TRY(read_map(r, out.body, arena));
     KE_TRY(read_value(r, out.visibility));
     KE_TRY(read_value(r, out.cconv));
     auto wildcards = KE_TRY(r.set([](BorshReader& br) { return br.u16(); }));
@@ -645,6 +649,17 @@ BorshResult<void> borsh_read(BorshReader& r, Function& out) {
     out.aux_uuid = aux;
     return {};
 }
+
+// A function whose instructions are in a shared arena, which it keeps alive.
+// Members are destroyed in reverse order: the function before the arena.
+struct ArenaFunction {
+    std::shared_ptr<Arena> arena;
+    Function function;
+};
+
+}  // namespace
+
+BorshResult<void> borsh_read(BorshReader& r, Function& out) { return read_function(r, out, nullptr); }
 
 void borsh_write(BorshWriter& w, const ExternalFunction& v) {
     w.uuid(v.uuid);
@@ -681,15 +696,24 @@ void borsh_write(BorshWriter& w, const Module& v) {
     }
 }
 
-BorshResult<void> borsh_read(BorshReader& r, Module& out) {
+BorshResult<void> borsh_read(BorshReader& r, Module& out) { return borsh_read(r, out, nullptr); }
+
+BorshResult<void> borsh_read(BorshReader& r, Module& out, const std::shared_ptr<Arena>& instruction_arena) {
     out.functions.clear();
     out.external_functions.clear();
     auto count = KE_TRY(r.u32());
     for (std::uint32_t i = 0; i < count; ++i) {
         Uuid key;
         KE_TRY(take(r.uuid(), key));
-        auto function = std::make_shared<Function>();
-        KE_TRY(borsh_read(r, *function));
+        std::shared_ptr<Function> function;
+        if (instruction_arena) {
+            auto holder = std::make_shared<ArenaFunction>();
+            holder->arena = instruction_arena;
+            function = std::shared_ptr<Function>(holder, &holder->function);
+        } else {
+            function = std::make_shared<Function>();
+        }
+        KE_TRY(read_function(r, *function, instruction_arena.get()));
         // Written in ascending order: the hint makes each insertion constant time.
         const std::size_t before = out.functions.size();
         auto it = out.functions.emplace_hint(out.functions.end(), key, function);

@@ -112,6 +112,11 @@ BorshResult<void> borsh_read(BorshReader& r, Function& out);
 BorshResult<void> borsh_read(BorshReader& r, ExternalFunction& out);
 // Every function of the result is held by the module alone.
 BorshResult<void> borsh_read(BorshReader& r, Module& out);
+// The same, with the instruction arrays of every block in `instruction_arena`
+// (none: the heap). Each function shares the arena's ownership, so it stays as
+// long as one of them does; a function moved out of its shared pointer must
+// not outlive them (copies are on the heap).
+BorshResult<void> borsh_read(BorshReader& r, Module& out, const std::shared_ptr<Arena>& instruction_arena);
 
 // A new, independent registry: the stored types, a reverse index derived from them,
 // a fresh clock context with a random clock sequence, and a zero node id.

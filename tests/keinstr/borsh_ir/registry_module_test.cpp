@@ -118,6 +118,33 @@ TEST(BorshModule, DecodedFunctionsAreHeldByTheModuleAlone) {
     EXPECT_EQ(before->params[0].second, to);
 }
 
+// Decoding into an arena gives the module the heap gives; each function keeps the
+// arena alive on its own (the sanitizer run checks the reads after the module is
+// gone), and a copy of one holds nothing of the arena.
+TEST(BorshModule, ArenaDecodedFunctionsKeepTheirArena) {
+    const Module m = sample_module();
+    const Bytes bytes = *borsh_encode(m);
+    std::shared_ptr<Function> kept;
+    Function copy;
+    {
+        auto arena = std::make_shared<Arena>(0);
+        Module back;
+        BorshReader r(bytes);
+        ASSERT_TRUE(borsh_read(r, back, arena).has_value());
+        EXPECT_EQ(back, m);
+        kept = back.functions.at(uuid_of(0x40));
+        const Arena* held = nullptr;
+        for (const auto& [label, block] : kept->body) {
+            if (!block.instructions.empty()) held = block.instructions.get_allocator().arena();
+        }
+        EXPECT_EQ(held, arena.get());
+        copy = *kept;
+        for (const auto& [label, block] : copy.body) EXPECT_EQ(block.instructions.get_allocator().arena(), nullptr);
+    }
+    EXPECT_EQ(*kept, *m.functions.at(uuid_of(0x40)));
+    EXPECT_EQ(copy, *kept);
+}
+
 // The module's remapping (one hashed table for all functions) and the function's own
 // rewrite the same fields as each instruction's remap_types, plus the undef operands.
 TEST(BorshModule, RemapAgreesWithTheInstructionsOwnRemap) {
