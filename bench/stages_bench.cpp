@@ -206,29 +206,30 @@ int main(int argc, char** argv) {
     std::optional<keinstr::Module> fe_module;
     std::unique_ptr<keinstr::TypeRegistry> fe_registry;
     std::unique_ptr<keinstr::Arena> fe_arena;
+    // A fresh arena and registry for a run (the module's is freed first).
+    const auto fresh_front_end = [&] {
+        fe_module.reset();
+        fe_arena = std::make_unique<keinstr::Arena>(2 * text.size());
+        fe_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
+    };
+    const auto run_front_end = [&] {
+        auto r = keinstr::extend_module_from_string(*fe_module, *fe_registry, text, fe_arena.get(),
+                                                    keinstr::PriorFunctions::Verified);
+        if (!r) die(fmt::format("extend_module_from_string: {}", r.error()));
+    };
     const double front_end = best_seconds(
         [&] {
-            fe_module.reset();
-            fe_arena = std::make_unique<keinstr::Arena>(2 * text.size());
-            fe_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
+            fresh_front_end();
             fe_module.emplace();
         },
-        [&] {
-            auto r = keinstr::extend_module_from_string(*fe_module, *fe_registry, text, fe_arena.get(),
-                                                        keinstr::PriorFunctions::Verified);
-            if (!r) die(fmt::format("extend_module_from_string: {}", r.error()));
-        });
+        run_front_end);
     // Freeing the front end's result (module and its arena): compile_sources
     // frees its module before it returns.
     const double teardown = best_seconds(
         [&] {
-            fe_module.reset();
-            fe_arena = std::make_unique<keinstr::Arena>(2 * text.size());
-            fe_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
+            fresh_front_end();
             fe_module.emplace();
-            auto r = keinstr::extend_module_from_string(*fe_module, *fe_registry, text, fe_arena.get(),
-                                                        keinstr::PriorFunctions::Verified);
-            if (!r) die(fmt::format("extend_module_from_string: {}", r.error()));
+            run_front_end();
         },
         [&] {
             fe_module.reset();
@@ -262,8 +263,7 @@ int main(int argc, char** argv) {
     const double parsing = best_seconds(
         [&] {
             items.reset();
-            fe_arena = std::make_unique<keinstr::Arena>(2 * text.size());
-            fe_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
+            fresh_front_end();
         },
         [&] {
             std::unordered_map<std::string, keinstr::Uuid> names[2];
