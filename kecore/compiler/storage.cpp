@@ -20,6 +20,7 @@
 #include "keinstr/storage/borsh_ir.hpp"
 #include "keinstr/utils/arena.hpp"
 #include "keinstr/utils/borsh.hpp"
+#include "keinstr/utils/huge_pages.hpp"
 #include "keinstr/utils/try.hpp"
 
 namespace kecore {
@@ -42,10 +43,22 @@ std::size_t payload_read_buffer(std::size_t frame_bytes) {
 }
 
 // What the instruction arrays decoded from a frame of `frame_bytes` are
-// expected to take: an estimate that only tunes speed and memory.
+// expected to take: an estimate that only tunes speed and memory. It is given
+// only when it asks for huge pages: the ratio holds for large modules, while
+// the frame of a small one is mostly names and UUIDs, and its arena had better
+// take memory as its arrays arrive.
 std::size_t instruction_bytes_estimate(std::size_t frame_bytes) {
     constexpr std::size_t kPerFrameByte = 12;
-    return frame_bytes > std::numeric_limits<std::size_t>::max() / kPerFrameByte ? 0 : kPerFrameByte * frame_bytes;
+    if (frame_bytes > std::numeric_limits<std::size_t>::max() / kPerFrameByte) return 0;
+    const std::size_t estimate = kPerFrameByte * frame_bytes;
+    return estimate >= keinstr::kHugePageBytes / 2 ? estimate : 0;
+}
+
+// The length of the frame at the front of `bytes`, without what follows it;
+// 0 when no whole frame is there (reading it then fails).
+std::size_t own_frame_bytes(std::span<const std::uint8_t> bytes) {
+    const std::size_t length = ZSTD_findFrameCompressedSize(bytes.data(), bytes.size());
+    return ZSTD_isError(length) ? 0 : length;
 }
 
 // The most decompressed bytes a frame can hold. A frame that declares its
@@ -211,11 +224,13 @@ std::expected<CompiledModuleStorage, KeError> CompiledModuleStorage::decode(cons
     auto decompressor = ZstdDecompressor::create(frame, &instance.zstd_contexts());
     if (!decompressor) return fail(decompressor.error().to_string());
     BoundedPayload payload(*decompressor, payload_limit(frame));
-    BorshReader reader(payload.source(), payload_read_buffer(frame.size()));
+    // Bytes after the frame are never read: they size nothing.
+    const std::size_t frame_bytes = own_frame_bytes(frame);
+    BorshReader reader(payload.source(), payload_read_buffer(frame_bytes));
     // The module's instruction arrays go into one arena that its functions share:
     // in whole huge pages, not a page fault per 4 KiB of them. They take about
     // twice the payload's bytes, and the payload is five to six times the frame.
-    auto arena = std::make_shared<keinstr::Arena>(instruction_bytes_estimate(frame.size()));
+    auto arena = std::make_shared<keinstr::Arena>(instruction_bytes_estimate(frame_bytes));
     auto record = read_payload(reader, payload.limit(), arena);
     if (!record) return fail(record.error().to_string());
     return std::move(*record);

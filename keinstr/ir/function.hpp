@@ -44,17 +44,19 @@ using BlockMap = LabelMap<BasicBlock>;
 
 using Param = std::pair<Name, Typeref>;
 
+// The members are ordered to leave no padding between them: a loaded module
+// holds one of these for each of its functions.
 struct Function {
     Uuid uuid;
     std::optional<std::string> name;
     std::vector<Param> params;
-    std::optional<Typeref> return_type;
-    BlockMap body;  // Label 0 is the entry block
-    std::optional<Visibility> visibility;
-    std::optional<CallingConvention> cconv;
+    BlockMap body;                           // Label 0 is the entry block
     std::set<std::uint16_t> wildcard_types;  // type variables the function declares
-    bool meta_function = false;
+    std::optional<CallingConvention> cconv;
+    std::optional<Typeref> return_type;
     std::optional<Uuid> aux_uuid;  // carried through storage unchanged
+    std::optional<Visibility> visibility;
+    bool meta_function = false;
 
     bool operator==(const Function&) const = default;
 

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -130,13 +133,23 @@ template <class T, class A>
 Void read_value(BorshReader& r, std::vector<T, A>& out) {
     auto count = KE_TRY(r.u32());
     out.clear();
-    reserve_for_count(r, count, out);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if constexpr (std::is_same_v<T, KeInstr>) {
-            KE_TRY(read_instruction_back(r, out));
-        } else {
-            KE_TRY(read_value(r, out.emplace_back()));
+    if constexpr (std::is_same_v<T, KeInstr>) {
+        // An arena never takes back what a growing list leaves behind: a list
+        // that may grow goes to the heap first and into the arena at its size.
+        const std::size_t reserve = r.list_reserve<T>(count, min_encoded_size<T>());
+        if (reserve < count && out.get_allocator().arena() != nullptr) {
+            InstrList grown;
+            grown.reserve(reserve);
+            for (std::uint32_t i = 0; i < count; ++i) KE_TRY(read_instruction_back(r, grown));
+            out.reserve(grown.size());
+            std::move(grown.begin(), grown.end(), std::back_inserter(out));
+            return {};
         }
+        out.reserve(reserve);
+        for (std::uint32_t i = 0; i < count; ++i) KE_TRY(read_instruction_back(r, out));
+    } else {
+        reserve_for_count(r, count, out);
+        for (std::uint32_t i = 0; i < count; ++i) KE_TRY(read_value(r, out.emplace_back()));
     }
     return {};
 }
@@ -650,12 +663,81 @@ Void read_function(BorshReader& r, Function& out, Arena* arena) {
     return {};
 }
 
+// The arena the functions of one module read share, with a count of its own:
+// each function holds one pointer to it, not a shared pointer of two, which
+// keeps a function's holder no larger than a function alone on the heap.
+struct ArenaShare {
+    std::atomic<std::size_t> holders{1};
+    std::shared_ptr<Arena> arena;
+};
+
+// One holder of an ArenaShare; the last one deletes it.
+class ArenaShareRef {
+public:
+    // The first holder of a new share of `arena`.
+    explicit ArenaShareRef(std::shared_ptr<Arena> arena) : share_(new ArenaShare{}) {
+        share_->arena = std::move(arena);
+    }
+    ArenaShareRef(const ArenaShareRef& other) noexcept : share_(other.share_) {
+        share_->holders.fetch_add(1, std::memory_order_relaxed);
+    }
+    ArenaShareRef& operator=(const ArenaShareRef&) = delete;
+    ~ArenaShareRef() {
+        if (share_->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete share_;
+    }
+
+private:
+    ArenaShare* share_;
+};
+
 // A function whose instructions are in a shared arena, which it keeps alive.
 // Members are destroyed in reverse order: the function before the arena.
 struct ArenaFunction {
-    std::shared_ptr<Arena> arena;
+    explicit ArenaFunction(const ArenaShareRef& share) : share(share) {}
+    ArenaShareRef share;
     Function function;
 };
+
+// A new function of the module being read, held with `share`'s arena (none: alone).
+std::shared_ptr<Function> new_function(const ArenaShareRef* share) {
+    if (share == nullptr) return std::make_shared<Function>();
+    auto holder = std::make_shared<ArenaFunction>(*share);
+    return std::shared_ptr<Function>(holder, &holder->function);
+}
+
+// Bytes of `arena` that the instruction arrays of `module` hold.
+std::size_t arena_bytes_held(const Module& module, const Arena* arena) {
+    std::size_t bytes = 0;
+    for (const auto& [uuid, function] : module.functions) {
+        for (const auto& [label, block] : function->body) {
+            if (block.instructions.get_allocator().arena() == arena)
+                bytes += block.instructions.capacity() * sizeof(KeInstr);
+        }
+    }
+    return bytes;
+}
+
+// Moves the instruction arrays of `module` that are in `from` into a new arena
+// of just their size, each function holding that arena instead.
+void move_to_new_arena(Module& module, const Arena* from, std::size_t bytes) {
+    auto fresh = std::make_shared<Arena>(bytes);
+    const ArenaShareRef share(fresh);
+    for (auto& [uuid, function] : module.functions) {
+        auto holder = std::make_shared<ArenaFunction>(share);
+        holder->function = std::move(*function);
+        for (auto& [label, block] : holder->function.body) {
+            if (block.instructions.get_allocator().arena() != from) continue;
+            InstrList moved{ArenaAllocator<KeInstr>(fresh.get())};
+            moved.reserve(block.instructions.size());
+            std::move(block.instructions.begin(), block.instructions.end(), std::back_inserter(moved));
+            // Assignment would keep the old arena's allocator: the list is made anew.
+            std::destroy_at(&block.instructions);
+            std::construct_at(&block.instructions, std::move(moved));
+        }
+        function = std::shared_ptr<Function>(holder, &holder->function);
+    }
+    fresh->release_unused();
+}
 
 }  // namespace
 
@@ -701,25 +783,31 @@ BorshResult<void> borsh_read(BorshReader& r, Module& out) { return borsh_read(r,
 BorshResult<void> borsh_read(BorshReader& r, Module& out, const std::shared_ptr<Arena>& instruction_arena) {
     out.functions.clear();
     out.external_functions.clear();
+    std::optional<ArenaShareRef> share;
+    if (instruction_arena) share.emplace(instruction_arena);
     auto count = KE_TRY(r.u32());
     for (std::uint32_t i = 0; i < count; ++i) {
         Uuid key;
         KE_TRY(take(r.uuid(), key));
-        std::shared_ptr<Function> function;
-        if (instruction_arena) {
-            auto holder = std::make_shared<ArenaFunction>();
-            holder->arena = instruction_arena;
-            function = std::shared_ptr<Function>(holder, &holder->function);
-        } else {
-            function = std::make_shared<Function>();
-        }
+        std::shared_ptr<Function> function = new_function(share ? &*share : nullptr);
         KE_TRY(read_function(r, *function, instruction_arena.get()));
         // Written in ascending order: the hint makes each insertion constant time.
         const std::size_t before = out.functions.size();
         auto it = out.functions.emplace_hint(out.functions.end(), key, function);
         if (out.functions.size() == before) it->second = std::move(function);
     }
-    return read_map(r, out.external_functions);
+    KE_TRY(read_map(r, out.external_functions));
+    if (instruction_arena) {
+        // Blocks and functions that a later one of the same label or UUID replaced
+        // left their arrays in the arena: the module keeps only what it holds.
+        const std::size_t held = arena_bytes_held(out, instruction_arena.get());
+        if (instruction_arena->used_bytes() > held + held / 2 + Arena::kChunkBytes) {
+            move_to_new_arena(out, instruction_arena.get(), held);
+        } else {
+            instruction_arena->release_unused();
+        }
+    }
+    return {};
 }
 
 // ---- the type registry --------------------------------------------------------------------

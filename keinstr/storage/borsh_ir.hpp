@@ -113,9 +113,13 @@ BorshResult<void> borsh_read(BorshReader& r, ExternalFunction& out);
 // Every function of the result is held by the module alone.
 BorshResult<void> borsh_read(BorshReader& r, Module& out);
 // The same, with the instruction arrays of every block in `instruction_arena`
-// (none: the heap). Each function shares the arena's ownership, so the arena
-// stays while any of them does. Copies go to the heap; a Function moved out of
-// its shared pointer keeps its arrays in the arena without keeping the arena.
+// (none: the heap), which takes nothing else while the module is read. Each
+// function shares the arena's ownership, so the arena stays while any of them
+// does. What the functions keep is what they hold: when blocks or functions
+// that the input repeated left arrays behind, the arrays kept are moved to an
+// arena of their own size, and the pages of a huge page that no array took are
+// given back. Copies go to the heap; a Function moved out of its shared pointer
+// keeps its arrays in the arena without keeping the arena.
 BorshResult<void> borsh_read(BorshReader& r, Module& out, const std::shared_ptr<Arena>& instruction_arena);
 
 // A new, independent registry: the stored types, a reverse index derived from them,

@@ -32,7 +32,9 @@ public:
 
     // `expected_bytes` is an estimate of all that will be allocated (0 when
     // unknown): while at least half a huge page of it is still expected, chunks
-    // are huge pages; the rest comes in ordinary chunks. An estimate only tunes speed and
+    // are huge pages; the rest comes in ordinary chunks. Once nothing more is
+    // expected, each chunk is as large as all taken before it (the first one as
+    // large as its piece), up to kChunkBytes. An estimate only tunes speed and
     // memory: any amount may be allocated.
     explicit Arena(std::size_t expected_bytes = 0) noexcept : expected_(expected_bytes) {}
     Arena(const Arena&) = delete;
@@ -54,6 +56,16 @@ public:
     // Chunks taken so far, and how many of them are huge pages.
     std::size_t chunk_count() const noexcept { return chunks_.size(); }
     std::size_t huge_chunk_count() const noexcept { return huge_chunks_; }
+    // Bytes of all chunks taken, less what the current chunk has not handed out:
+    // what the pieces took, with their padding and the ends of chunks left behind.
+    std::size_t used_bytes() const noexcept { return chunk_bytes_ - static_cast<std::size_t>(end_ - cur_); }
+
+    // Gives the system back the whole pages of the current chunk that no piece has
+    // taken yet, when that chunk is a huge page (which is backed whole once touched),
+    // and keeps the system from backing the chunk with a huge page again. For an
+    // arena that is done growing: the arena still hands those pages out, and they
+    // are backed again as they are touched.
+    void release_unused() noexcept;
 
 private:
     void* allocate_slow(std::size_t bytes);
@@ -61,8 +73,11 @@ private:
 
     std::byte* cur_ = nullptr;
     std::byte* end_ = nullptr;
+    std::byte* current_ = nullptr;  // the chunk cur_ and end_ are in
+    bool current_huge_ = false;
     std::size_t expected_ = 0;  // of the estimate, what no chunk has covered yet
     std::size_t huge_chunks_ = 0;
+    std::size_t chunk_bytes_ = 0;
     std::vector<void*> chunks_;
 };
 

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader
+#include <malloc.h>
 #include <zstd.h>
 #include <zstd_errors.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/allocator_interface.h>
+#endif
 
 #include <optional>
 #include <set>
@@ -251,6 +256,92 @@ TEST_F(StorageTest, BytesAfterThePayloadAreIgnored) {
         ASSERT_TRUE(decoded) << decoded.error().message();
         EXPECT_EQ(decoded->source_names, (std::vector<std::string>{"a.kir", "b.kir"}));
         EXPECT_EQ(decoded->module.functions.size(), 3u);
+    }
+}
+
+// Bytes the process's allocations hold now.
+std::size_t heap_in_use() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+// The stored form of a function of no name, parameters or result whose body
+// lists `blocks` in this order, repeated labels and all (which no module can hold).
+Bytes function_listing(const keinstr::Function& shell, const std::vector<const keinstr::BasicBlock*>& blocks) {
+    // Its UUID, no name, no parameters and no result come before the body's count.
+    constexpr std::size_t kBeforeBody = 16 + 1 + 4 + 1;
+    const Bytes whole = *keinstr::borsh_encode(shell);
+    std::size_t body_bytes = 4;
+    for (const auto& [label, block] : shell.body) body_bytes += 4 + keinstr::borsh_encode(block)->size();
+    Bytes out(whole.begin(), whole.begin() + kBeforeBody);
+    keinstr::BorshWriter w(out);
+    w.u32(static_cast<std::uint32_t>(blocks.size()));
+    for (const keinstr::BasicBlock* block : blocks) {
+        w.u32(block->label.id);
+        keinstr::borsh_write(w, *block);
+    }
+    out.insert(out.end(), whole.begin() + static_cast<std::ptrdiff_t>(kBeforeBody + body_bytes), whole.end());
+    return out;
+}
+
+// A loaded module keeps the memory of the blocks and functions it holds, not of
+// every one the storage listed: a block label or a function repeated a hundred
+// times over 50,000 instructions (a storage of a few kilobytes) leaves a module
+// of one `ret void` block, which must not keep the gigabyte its dropped copies
+// took while they were read.
+TEST_F(StorageTest, LoadedModuleKeepsOnlyWhatItHolds) {
+    using namespace keinstr;
+    Function shell = test::returning(std::nullopt, {}, std::nullopt, std::nullopt);
+    shell.uuid = Uuid::from_bytes({0x42});
+    BasicBlock full{Label{0}, {}, Ret{std::nullopt}};
+    full.instructions.assign(50'000, KeInstr{MetaAssume{Operand{Name{0}}}});
+    const BasicBlock& last = shell.body.at(Label{0});
+    // The listing reproduces the function's own stored form.
+    ASSERT_EQ(function_listing(shell, {&last}), *borsh_encode(shell));
+
+    std::vector<const BasicBlock*> repeated_label(100, &full);
+    repeated_label.push_back(&last);
+    Function big = shell;
+    big.body.at(Label{0}) = full;
+    const Bytes big_function = function_listing(big, {&full});
+    const Bytes small_function = function_listing(shell, {&last});
+
+    const auto storage = [](const std::vector<const Bytes*>& functions) {
+        Bytes payload;
+        BorshWriter w(payload);
+        w.u32(0);  // no source names
+        w.u32(static_cast<std::uint32_t>(functions.size()));
+        for (const Bytes* f : functions) {
+            w.uuid(Uuid::from_bytes({0x42}));
+            w.raw(*f);
+        }
+        w.u32(0);  // no external functions
+        w.u64(0);  // no types
+        return test::concat(test::storage_header("=0.1.2"), test::zstd_frame(payload));
+    };
+    const Bytes label_listing = function_listing(shell, repeated_label);
+    std::vector<const Bytes*> repeated_function(20, &big_function);
+    repeated_function.push_back(&small_function);
+    const struct {
+        const char* name;
+        Bytes data;
+    } cases[] = {
+        {"a block label repeated", storage({&label_listing})},
+        {"a function repeated", storage(repeated_function)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_LT(c.data.size(), 64u << 10);
+        const std::size_t before = heap_in_use();
+        auto decoded = CompiledModuleStorage::decode(*instance, c.data);
+        ASSERT_TRUE(decoded) << decoded.error().message();
+        EXPECT_LT(heap_in_use() - before, std::size_t{64} << 20);
+        ASSERT_EQ(decoded->module.functions.size(), 1u);
+        EXPECT_EQ(*decoded->module.functions.begin()->second, shell);
     }
 }
 

@@ -67,7 +67,7 @@ TEST(Arena, PiecesAreAlignedDisjointAndKeepTheirContents) {
 }
 
 TEST(Arena, LargePieceLeavesTheCurrentChunkInUse) {
-    Arena arena;
+    Arena arena(Arena::kChunkBytes);
     char* a = static_cast<char*>(arena.allocate(100, 8));
     EXPECT_EQ(arena.chunk_count(), 1u);
     (void)arena.allocate(Arena::kChunkBytes, 8);  // a chunk of its own
