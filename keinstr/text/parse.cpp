@@ -110,14 +110,15 @@ private:
 };
 
 // The function resolver of one call: the module as it was before the call (looked
-// up by name through an index built at the first question; the module does not
-// change while the source is parsed), then the placeholders.
+// up by name through `names`; the module does not change while the source is
+// parsed), then the placeholders.
 class Resolution {
 public:
-    Resolution(const Module& module, RandomUuids& uuids) : module_(module), uuids_(uuids) {}
+    Resolution(const Module& module, ModuleNameIndex& names, RandomUuids& uuids)
+        : module_(module), names_(names), uuids_(uuids) {}
 
     Uuid resolve(std::string_view name, bool external) {
-        if (auto found = find_in_module(name, external)) return *found;
+        if (auto found = names_.find(module_, name, external)) return *found;
         return (external ? pending_external : pending_internal).placeholder(name, uuids_);
     }
 
@@ -125,29 +126,9 @@ public:
     PendingNames pending_external;
 
 private:
-    // The first function in UUID order carrying `name` (the answer of
-    // `Module::find_function_uuid_by_name`).
-    std::optional<Uuid> find_in_module(std::string_view name, bool external) {
-        if (!indexed_) build_index();
-        const auto& index = external ? external_ : internal_;
-        if (index.empty()) return std::nullopt;
-        if (auto it = index.find(name); it != index.end()) return it->second;
-        return std::nullopt;
-    }
-
-    void build_index() {
-        indexed_ = true;
-        for (const auto& [key, function] : module_.functions) {
-            if (function && function->name) internal_.try_emplace(*function->name, function->uuid);
-        }
-        for (const auto& [key, ext] : module_.external_functions) external_.try_emplace(ext.name, ext.uuid);
-    }
-
     const Module& module_;
+    ModuleNameIndex& names_;
     RandomUuids& uuids_;
-    bool indexed_ = false;
-    std::unordered_map<std::string_view, Uuid> internal_;
-    std::unordered_map<std::string_view, Uuid> external_;
 };
 
 void log_error(std::string text) { KEINSTR_LOG(kLogTargetParser, LogLevel::Error, std::move(text)); }
@@ -159,14 +140,62 @@ std::string optional_name_debug(const std::optional<std::string>& name) {
 
 }  // namespace
 
+void ModuleNameIndex::Names::offer(std::string_view name, const Uuid& key, const Uuid& uuid, bool earliest) {
+    const std::uint32_t n = numbers.number(name);
+    if (n == first.size()) {
+        first.push_back(Entry{key, uuid});
+    } else if (earliest && key < first[n].key) {
+        first[n] = Entry{key, uuid};
+    }
+}
+
+std::optional<Uuid> ModuleNameIndex::Names::find(std::string_view name) const {
+    if (first.empty()) return std::nullopt;
+    if (auto n = numbers.find(name)) return first[*n].uuid;
+    return std::nullopt;
+}
+
+void ModuleNameIndex::build(const Module& module) {
+    built_ = true;
+    functions_ = module.functions.size();
+    externals_ = module.external_functions.size();
+    internal_ = Names{};
+    external_ = Names{};
+    // In key order, so the first function offered for a name is the one to keep.
+    for (const auto& [key, function] : module.functions) {
+        if (function && function->name) internal_.offer(*function->name, key, function->uuid, false);
+    }
+    for (const auto& [key, ext] : module.external_functions) external_.offer(ext.name, key, ext.uuid, false);
+}
+
+std::optional<Uuid> ModuleNameIndex::find(const Module& module, std::string_view name, bool external) {
+    if (!built_ || functions_ != module.functions.size() || externals_ != module.external_functions.size()) {
+        build(module);
+    }
+    return (external ? external_ : internal_).find(name);
+}
+
+void ModuleNameIndex::inserted(const Function& function) {
+    // Not built yet: the first look-up indexes the module with the function in it.
+    if (!built_) return;
+    // A function replacing one of the same UUID leaves the count short of this, and the
+    // module is indexed again at the next look-up.
+    ++functions_;
+    if (function.name) internal_.offer(*function.name, function.uuid, function.uuid, true);
+}
+
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
-                                                     std::string_view source, Arena* arena, PriorFunctions prior) {
+                                                     std::string_view source, Arena* arena, PriorFunctions prior,
+                                                     ModuleNameIndex* names) {
     // 1. Lexing, as the parser asks for tokens (see 3).
     IncrementalLexer lexer(source);
 
-    // 2. State: resolver over the module as it is now, fresh random function UUIDs.
+    // 2. State: resolver over the module as it is now (through the caller's index of
+    // its names, or one for this call), fresh random function UUIDs.
     RandomUuids uuids;
-    Resolution resolution(module, uuids);
+    ModuleNameIndex own_names;
+    ModuleNameIndex& index = names ? *names : own_names;
+    Resolution resolution(module, index, uuids);
     auto resolver =
         std::make_shared<const FunctionResolver>([&resolution](std::string name, bool external) -> std::optional<Uuid> {
             return resolution.resolve(name, external);
@@ -277,7 +306,9 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     added.reserve(functions.size());
     for (Function& f : functions) {
         added.push_back(f.uuid);
-        module.insert_function(std::make_shared<Function>(std::move(f)));
+        auto inserted = std::make_shared<Function>(std::move(f));
+        index.inserted(*inserted);
+        module.insert_function(std::move(inserted));
     }
 
     // 8. The whole module verified (of a module verified before, what this source added).

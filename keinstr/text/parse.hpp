@@ -2,14 +2,61 @@
 // module.
 #pragma once
 
+#include <cstddef>
 #include <expected>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "keinstr/ir/module.hpp"
+#include "keinstr/text/name_numbers.hpp"
 #include "keinstr/types/registry.hpp"
 #include "keinstr/ir/error.hpp"
 
 namespace keinstr {
+
+// The names of a module's functions, as name resolution asks for them: for each name,
+// the first function in UUID order carrying it, and the same among the external
+// functions. Built from the whole module at the first name looked up, then brought up
+// to date with each function inserted.
+//
+// A caller that extends one module source by source keeps one for that module and
+// passes it to every call (see extend_module_from_string), so that a source naming a
+// function of an earlier one does not index every function of the module again. The
+// module must then change only through those calls; should its numbers of functions or
+// external functions differ from what the index has seen, it is indexed again whole.
+class ModuleNameIndex {
+public:
+    // The UUID of the first function of `module` in UUID order (the first external one
+    // with `external`) whose name is `name`: Module::find_function_uuid_by_name's answer.
+    std::optional<Uuid> find(const Module& module, std::string_view name, bool external);
+    // `function` has just been inserted into the module under its UUID.
+    void inserted(const Function& function);
+
+private:
+    // Names with the key of their first function (the order) and its UUID (the answer).
+    struct Entry {
+        Uuid key;
+        Uuid uuid;
+    };
+    struct Names {
+        NameNumbers numbers;
+        std::vector<Entry> first;  // by number
+        // Without `earliest`, `key` comes after every key offered so far (the module is
+        // walked in key order) and a name keeps its first entry; with it, `key` may come
+        // anywhere and the lower key stands.
+        void offer(std::string_view name, const Uuid& key, const Uuid& uuid, bool earliest);
+        std::optional<Uuid> find(std::string_view name) const;
+    };
+    void build(const Module& module);
+
+    bool built_ = false;
+    // How many functions and external functions the module has, as far as the index knows.
+    std::size_t functions_ = 0;
+    std::size_t externals_ = 0;
+    Names internal_;
+    Names external_;
+};
 
 // Lexes and parses `source`, renumbers each function's registers, resolves the
 // names of function-pointer constants, inserts the functions into `module` and
@@ -44,9 +91,15 @@ namespace keinstr {
 // PriorFunctions::Verified only this source's functions are verified: the same
 // finding as verifying the whole module, in time that does not grow with the
 // functions already there (a module built from many sources, source by source).
+//
+// With `names`, the names of `module` are looked up in that index, which the call
+// brings up to date with the functions it inserts (see ModuleNameIndex); without, in
+// an index of the module built for this call alone. The names resolve the same way
+// either way.
 enum class PriorFunctions { Unverified, Verified };
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
                                                      std::string_view source, Arena* arena = nullptr,
-                                                     PriorFunctions prior = PriorFunctions::Unverified);
+                                                     PriorFunctions prior = PriorFunctions::Unverified,
+                                                     ModuleNameIndex* names = nullptr);
 
 }  // namespace keinstr

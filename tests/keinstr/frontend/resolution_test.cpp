@@ -1,6 +1,8 @@
 // Name resolution, imports, and what the module holds after each kind of failure.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,14 +65,78 @@ TEST(Resolution, NameDefinedTwiceFailsOnlyWhenReferenced) {
     }
 }
 
+// A name of a later source resolves to the first function in UUID order carrying it
+// among the functions of earlier sources (and any put into the module beforehand), the
+// same whether each source indexes the module anew or one index is kept up to date from
+// source to source, as compiling does. In each case the last source's "f" returns a
+// pointer to a "g".
 TEST(Resolution, AFunctionOfAnEarlierSourceWinsOverOneOfThisSource) {
-    Frontend fe;
-    ASSERT_TRUE(fe.parse("define void g() {\ne: ret void\n}"));
-    const Uuid earlier = fe.function("g").uuid;
-    auto r = fe.parse("define void g() {\ne: trap\n}\ndefine ptr f() {\ne: ret ptr g\n}");
-    ASSERT_TRUE(r) << describe(r);
-    EXPECT_EQ(fe.module.functions.size(), 3u);
-    EXPECT_EQ(returned_pointer(fe, "f"), FunctionPointer::internal(earlier));
+    Uuid lowest;
+    Uuid highest;
+    highest.bytes.fill(0xFF);
+    struct Case {
+        const char* what;
+        std::optional<Uuid> made;  // the UUID of a "g" in the module before the first source
+        std::vector<std::string> sources;
+        int winner;  // the source whose "g" "f" points to (-1: the one made beforehand)
+    };
+    const std::vector<Case> cases = {
+        {"an earlier source's g over this source's",
+         std::nullopt,
+         {"define void g() {\ne: ret void\n}", "define void g() {\ne: trap\n}\ndefine ptr f() {\ne: ret ptr g\n}"},
+         0},
+        // The module is indexed (for "a") while it holds only the made "g"; the "g" added
+        // after comes first in UUID order (a version-4 UUID is below all ones).
+        {"a g added later, first in UUID order",
+         highest,
+         {"define ptr a() {\ne: ret ptr g\n}", "define void g() {\ne: ret void\n}",
+          "define ptr f() {\ne: ret ptr g\n}"},
+         1},
+        {"a g added later, not first in UUID order",
+         lowest,
+         {"define ptr a() {\ne: ret ptr g\n}", "define void g() {\ne: ret void\n}",
+          "define ptr f() {\ne: ret ptr g\n}"},
+         -1},
+        {"a chain: each source names the function of the one before",
+         std::nullopt,
+         {"define ptr a() {\ne: ret ptr a\n}", "define ptr b() {\ne: ret ptr a\n}", "define ptr g() {\ne: ret ptr b\n}",
+          "define ptr f() {\ne: ret ptr g\n}"},
+         2},
+    };
+    for (const bool kept : {false, true}) {
+        for (const Case& c : cases) {
+            const std::string what = fmt::format("{} ({})", c.what, kept ? "kept index" : "index per source");
+            ModuleNameIndex names;
+            Frontend fe;
+            if (kept) fe.names = &names;
+            std::map<Uuid, int> source_of_g;
+            if (c.made) {
+                Function g = Function::default_function();
+                g.uuid = *c.made;
+                g.name = "g";
+                fe.module.insert_function(std::move(g));
+                source_of_g[*c.made] = -1;
+            }
+            std::size_t defined = c.made ? 1 : 0;
+            for (std::size_t i = 0; i < c.sources.size(); ++i) {
+                for (std::size_t at = c.sources[i].find("define"); at != std::string::npos;
+                     at = c.sources[i].find("define", at + 1)) {
+                    ++defined;
+                }
+                auto r = fe.parse(c.sources[i]);
+                ASSERT_TRUE(r) << what << ", source " << i << ": " << describe(r);
+                for (const auto& [uuid, f] : fe.module.functions) {
+                    if (f->name == "g") source_of_g.try_emplace(uuid, static_cast<int>(i));
+                }
+            }
+            // Every function is kept, those of a name already taken too.
+            EXPECT_EQ(fe.module.functions.size(), defined) << what;
+            const FunctionPointer target = returned_pointer(fe, "f");
+            ASSERT_EQ(target.kind, FunctionPointerKind::Internal) << what;
+            ASSERT_TRUE(source_of_g.contains(target.uuid)) << what;
+            EXPECT_EQ(source_of_g.at(target.uuid), c.winner) << what;
+        }
+    }
 }
 
 TEST(Resolution, TheFirstUnresolvedNameInOrderOfUseIsReported) {
