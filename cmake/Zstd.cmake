@@ -113,10 +113,12 @@ add_library(kestrane_zstd STATIC ${KESTRANE_ZSTD_SOURCES})
 target_include_directories(kestrane_zstd SYSTEM PUBLIC ${_zstd_lib})
 target_include_directories(kestrane_zstd PRIVATE ${_zstd_lib}/common ${_zstd_lib}/legacy)
 # Every symbol stays inside the module; the header's own visibility attributes
-# are emptied for users as well, so that their calls bind locally too.
+# are emptied for users as well, so that their calls bind locally too. Tracing
+# is compiled out: its hooks are weak undefined symbols otherwise, bound by the
+# dynamic linker to whatever library in the process defines them.
 target_compile_definitions(kestrane_zstd
   PUBLIC ZSTDLIB_VISIBLE= ZSTDERRORLIB_VISIBLE= ZDICTLIB_VISIBLE=
-  PRIVATE ZSTD_LEGACY_SUPPORT=1 XXH_NAMESPACE=ZSTD_ ZSTD_DISABLE_ASM)
+  PRIVATE ZSTD_LEGACY_SUPPORT=1 XXH_NAMESPACE=ZSTD_ ZSTD_DISABLE_ASM ZSTD_NO_TRACE)
 set_target_properties(kestrane_zstd PROPERTIES C_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)
 if(KESTRANE_FUZZ)
   # Fuzzing explores our code: the library is sanitized but gives no coverage.

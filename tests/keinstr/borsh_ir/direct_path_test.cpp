@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <string>
+#include <vector>
+
+#include <fmt/format.h>
 
 #include "keinstr/storage/borsh_ir.hpp"
 #include "tests/keinstr/borsh_ir/samples.hpp"
@@ -198,6 +202,103 @@ TEST(BorshDirectPath, ForgedListCountsFailAsBefore) {
                 EXPECT_EQ(direct.error(), stepwise.error()) << at;
             }
         }
+    }
+}
+
+// Each enumeration (and flag) the direct reader takes, set one past its last value in
+// an encoded instruction: the direct path gives way, and the read is refused with the
+// field-by-field reader's text, from a span (direct path) as through a small buffer.
+// (A direct reader that took the tag would read a value outside the enumeration.)
+// The byte is found as the one that differs between the record with the first value
+// and with the last (both read back as written).
+TEST(BorshDirectPath, TagsPastTheLastValueAreRefused) {
+    const Typeref t = tref(0x10);
+    const Operand a = reg(1);
+    const Operand b = imm_int(8, -1);
+    struct Case {
+        const char* what;
+        std::function<KeInstr(std::uint8_t)> with;  // the instruction with that tag
+        std::size_t last;                           // the last tag of the same encoded size
+        std::size_t refused;                        // one past the last value
+        std::string error;
+    };
+    const auto tag_error = [](std::size_t tag) { return fmt::format("Unexpected variant tag: {}", tag); };
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"overflow policy", [&](std::uint8_t k) { return KeInstr{IAdd{Name{2}, t, a, b, OverflowSignednessPolicy(k)}}; },
+         enum_count<OverflowSignednessPolicy> - 1, enum_count<OverflowSignednessPolicy>,
+         tag_error(enum_count<OverflowSignednessPolicy>)},
+        {"signedness", [&](std::uint8_t k) { return KeInstr{IDiv{Name{5}, t, a, b, IntegerSignedness(k)}}; },
+         enum_count<IntegerSignedness> - 1, enum_count<IntegerSignedness>, tag_error(enum_count<IntegerSignedness>)},
+        {"integer comparison", [&](std::uint8_t k) { return KeInstr{ICmp{Name{7}, t, a, b, ICmpVariant(k)}}; },
+         enum_count<ICmpVariant> - 1, enum_count<ICmpVariant>, tag_error(enum_count<ICmpVariant>)},
+        {"shift", [&](std::uint8_t k) { return KeInstr{ISht{Name{8}, t, a, b, IShiftVariant(k)}}; },
+         enum_count<IShiftVariant> - 1, enum_count<IShiftVariant>, tag_error(enum_count<IShiftVariant>)},
+        {"float comparison", [&](std::uint8_t k) { return KeInstr{FCmp{Name{21}, t, a, b, FCmpVariant(k)}}; },
+         enum_count<FCmpVariant> - 1, enum_count<FCmpVariant>, tag_error(enum_count<FCmpVariant>)},
+        {"load ordering", [&](std::uint8_t k) { return KeInstr{MLoad{Name{23}, t, a, 16u, MemoryOrdering(k), true}}; },
+         enum_count<MemoryOrdering> - 1, enum_count<MemoryOrdering>, tag_error(enum_count<MemoryOrdering>)},
+        {"store ordering", [&](std::uint8_t k) { return KeInstr{MStore{a, b, std::nullopt, MemoryOrdering(k), false}}; },
+         enum_count<MemoryOrdering> - 1, enum_count<MemoryOrdering>, tag_error(enum_count<MemoryOrdering>)},
+        {"cast", [&](std::uint8_t k) { return KeInstr{Cast{Name{29}, t, a, CastVariant(k)}}; },
+         enum_count<CastVariant> - 1, enum_count<CastVariant>, tag_error(enum_count<CastVariant>)},
+        {"probability kind", [&](std::uint8_t k) {
+             return KeInstr{MetaProb{Name{33}, t, MetaProbOperand{MetaProbVariant(k), a}}};
+         },
+         enum_count<MetaProbVariant> - 1, enum_count<MetaProbVariant>, tag_error(enum_count<MetaProbVariant>)},
+        {"float kind", [&](std::uint8_t k) {
+             return KeInstr{FAdd{Name{16}, t, Operand{AnyConst{FConst{FType(k), Decimal(BigInt(-150), 2)}}}, a}};
+         },
+         kFTypeCount - 1, kFTypeCount, tag_error(kFTypeCount)},
+        {"function pointer kind", [&](std::uint8_t k) {
+             return KeInstr{Invoke{Operand{AnyConst{FunctionPointer{FunctionPointerKind(k), uuid_of(0x70)}}}, {a},
+                                   Name{26}, t, std::nullopt}};
+         },
+         1, 2, tag_error(2)},
+        // The last named convention: the numbered one after it carries a number.
+        {"calling convention", [&](std::uint8_t k) {
+             return KeInstr{Invoke{a, {b}, Name{26}, t, CallingConvention::from_tag(k)}};
+         },
+         kNamedCallingConventionCount - 1, kNamedCallingConventionCount + 1,
+         tag_error(kNamedCallingConventionCount + 1)},
+        {"volatile flag", [&](std::uint8_t k) { return KeInstr{MLoad{Name{23}, t, a, 16u, std::nullopt, k == 1}}; },
+         1, 2, "Invalid bool representation: 2"},
+    };
+    // clang-format on
+    // The record is followed by bytes of no meaning: the direct reader takes a field
+    // only with room for its largest form in hand, as it has inside a block.
+    const auto encoded = [](const KeInstr& instr) {
+        Bytes out;
+        BorshWriter w(out);
+        borsh_write(w, instr);
+        EXPECT_TRUE(w.finish());
+        out.resize(out.size() + 64, 0xEE);
+        return out;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const KeInstr last = c.with(static_cast<std::uint8_t>(c.last));
+        const Bytes first_bytes = encoded(c.with(0));
+        const Bytes last_bytes = encoded(last);
+        ASSERT_EQ(first_bytes.size(), last_bytes.size());
+        std::vector<std::size_t> differ;
+        for (std::size_t i = 0; i < first_bytes.size(); ++i) {
+            if (first_bytes[i] != last_bytes[i]) differ.push_back(i);
+        }
+        ASSERT_EQ(differ.size(), 1u);
+        ASSERT_EQ(last_bytes[differ[0]], c.last);
+        {
+            auto [direct, stepwise] = read_both_ways<KeInstr>(last_bytes);
+            ASSERT_TRUE(direct.has_value()) << direct.error().to_string();
+            ASSERT_TRUE(stepwise.has_value()) << stepwise.error().to_string();
+            EXPECT_EQ(*direct, last);
+            EXPECT_EQ(*stepwise, last);
+        }
+        Bytes past = last_bytes;
+        past[differ[0]] = static_cast<std::uint8_t>(c.refused);
+        auto [direct, stepwise] = read_both_ways<KeInstr>(past);
+        EXPECT_EQ(direct ? "read" : direct.error().to_string(), c.error);
+        EXPECT_EQ(stepwise ? "read" : stepwise.error().to_string(), c.error);
     }
 }
 

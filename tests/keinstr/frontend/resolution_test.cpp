@@ -1,12 +1,15 @@
 // Name resolution, imports, and what the module holds after each kind of failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "tests/keinstr/frontend/frontend_fixture.hpp"
 
@@ -271,20 +274,59 @@ TEST(Failures, TheModuleChangesOnlyFromInsertionOn) {
 
 // A module built source by source verifies only what each source adds: the outcome is
 // the whole-module verification's, which a failure leaves the module in a state to repeat.
+// The whole module reports the first finding in UUID order; so must what a source adds,
+// whatever order its functions were written in and however their UUIDs fall. Each chain
+// is run twice: through the front end (random UUIDs), and with each source's functions
+// given fixed UUIDs in every order, beside the earlier sources' (the UUIDs of one source
+// fall between those of the sources before it).
 TEST(Failures, VerifyingWhatASourceAddsFindsWhatTheWholeModuleFinds) {
-    const std::vector<std::vector<std::string>> chains = {
-        {"define ptr base() {\ne: ret ptr base\n}", "define ptr user() {\ne: ret ptr base\n}",
-         "define void a() {\ne: ret void\n}\ndefine void b() {\ne: ret void\n}"},
-        {"define void base() {\ne: ret void\n}",
-         "define i32 a(%x: i32) {\ne: ret %y\n}\ndefine void b() {\ne: jump nowhere\n}\n"
-         "define ptr c() {\ne: ret ptr base\n}"},
-        {"define void base() {\ne: ret void\n}", "define ptr ok() {\ne: ret ptr base\n}",
-         "define void a(%c: i1) {\ne: branch %c, x, y\nx: ret void\n}\ndefine void b() {\ne: jump e\n}"},
+    struct Chain {
+        std::vector<std::vector<std::string>> sources;  // each source as its functions, in source order
+        bool fails;                                     // else every source builds
     };
+    const std::vector<Chain> chains = {
+        {{{"define ptr base() {\ne: ret ptr base\n}"},
+          {"define ptr user() {\ne: ret ptr base\n}"},
+          {"define void a() {\ne: ret void\n}", "define void b() {\ne: ret void\n}"}},
+         false},
+        // Two findings and a good function in one source.
+        {{{"define void base() {\ne: ret void\n}"},
+          {"define i32 a(%x: i32) {\ne: ret %y\n}", "define void b() {\ne: jump nowhere\n}",
+           "define ptr c() {\ne: ret ptr base\n}"}},
+         true},
+        // One finding, written first, beside a good function (an entry block may be jumped to).
+        {{{"define void base() {\ne: ret void\n}"},
+          {"define ptr ok() {\ne: ret ptr base\n}"},
+          {"define void a(%c: i1) {\ne: branch %c, x, y\nx: ret void\n}", "define void b() {\ne: jump e\n}"}},
+         true},
+        // One finding, written last, among good functions.
+        {{{"define void base() {\ne: ret void\n}"},
+          {"define void a() {\ne: ret void\n}", "define ptr b() {\ne: ret ptr base\n}",
+           "define void c() {\ne: jump nowhere\n}"}},
+         true},
+        // A source of one function, with a finding.
+        {{{"define void base() {\ne: ret void\n}", "define void other() {\ne: ret void\n}"},
+          {"define ptr ok() {\ne: ret ptr other\n}"},
+          {"define i32 lone(%x: i32) {\ne: ret %y\n}"}},
+         true},
+    };
+    const auto joined = [](const std::vector<std::string>& functions) {
+        std::string source;
+        for (const std::string& f : functions) source += f + "\n";
+        return source;
+    };
+    const auto name_of = [](std::string_view definition) {
+        const std::size_t open = definition.find('(');
+        const std::size_t space = definition.rfind(' ', open);
+        return std::string(definition.substr(space + 1, open - space - 1));
+    };
+
+    // Through the front end.
     for (std::size_t c = 0; c < chains.size(); ++c) {
         Frontend fe;
         bool failed = false;
-        for (const std::string& source : chains[c]) {
+        for (const auto& functions : chains[c].sources) {
+            const std::string source = joined(functions);
             auto added = extend_module_from_string(fe.module, fe.registry, source, nullptr, PriorFunctions::Verified);
             const auto whole = fe.module.verify();
             ASSERT_EQ(added.has_value(), whole.has_value()) << "chain " << c << ": " << source;
@@ -294,7 +336,57 @@ TEST(Failures, VerifyingWhatASourceAddsFindsWhatTheWholeModuleFinds) {
                 break;
             }
         }
-        EXPECT_EQ(failed, c != 0) << "chain " << c;  // the first chain builds, the others end in a finding
+        EXPECT_EQ(failed, chains[c].fails) << "chain " << c;
+    }
+
+    // With fixed UUIDs, in every order.
+    for (std::size_t c = 0; c < chains.size(); ++c) {
+        Frontend fe;  // its module: the sources that built so far, under fixed UUIDs
+        bool failed = false;
+        for (std::size_t s = 0; s < chains[c].sources.size() && !failed; ++s) {
+            const std::vector<std::string>& functions = chains[c].sources[s];
+            // The source's functions as the front end builds them (verification
+            // failing or not, they are inserted), in source order.
+            Module parsed = fe.module;
+            (void)extend_module_from_string(parsed, fe.registry, joined(functions));
+            ASSERT_EQ(parsed.functions.size(), fe.module.functions.size() + functions.size()) << "chain " << c;
+            std::vector<Function> added_functions;
+            for (const std::string& definition : functions) {
+                const std::string name = name_of(definition);
+                for (const auto& [uuid, f] : parsed.functions) {
+                    if (!fe.module.functions.contains(uuid) && f->name == name) added_functions.push_back(*f);
+                }
+            }
+            ASSERT_EQ(added_functions.size(), functions.size()) << "chain " << c;
+
+            // Position k of the source takes UUID order[k] of 0x10 + s, 0x20 + s, ...
+            std::vector<std::uint8_t> order(functions.size());
+            for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<std::uint8_t>(0x10 * (k + 1) + s);
+            bool first = true;
+            do {
+                Module module = fe.module;
+                std::vector<Uuid> added;
+                for (std::size_t k = 0; k < added_functions.size(); ++k) {
+                    Function f = added_functions[k];
+                    f.uuid = Uuid{};
+                    f.uuid.bytes[0] = order[k];
+                    added.push_back(f.uuid);
+                    module.insert_function(std::move(f));
+                }
+                const std::string what = fmt::format("chain {} source {} UUIDs {}", c, s, fmt::join(order, ","));
+                const auto by_source = module.verify_added(added);
+                const auto whole = module.verify();
+                ASSERT_EQ(by_source.has_value(), whole.has_value()) << what;
+                if (!whole) {
+                    EXPECT_EQ(by_source.error(), whole.error()) << what;
+                    failed = true;
+                } else if (first) {
+                    fe.module = module;  // the next source builds on this one (UUIDs in source order)
+                }
+                first = false;
+            } while (std::next_permutation(order.begin(), order.end()));
+        }
+        EXPECT_EQ(failed, chains[c].fails) << "chain " << c;
     }
 }
 
