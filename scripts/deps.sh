@@ -8,7 +8,7 @@
 # (cmake, ctest, ninja, pytest).
 
 APT_PACKAGES=(g++ pkg-config binutils libgmp-dev libboost-dev libfmt-dev libgtest-dev libbenchmark-dev unicode-data)
-PIP_PACKAGES=("cmake>=3.26" "ninja" "pytest" "hypothesis" "scikit-build-core>=0.10")
+PIP_PACKAGES=("cmake>=3.26" "ninja" "pytest" "scikit-build-core>=0.10")
 
 # A minimal Debian has none of these: Python for the virtual environment, git for
 # the commit in the build information, certificates for downloads. mypy is for

@@ -3,4 +3,6 @@
 The native core lives in :mod:`kepi._sys`; :mod:`kepi.api` holds the settings records it reads.
 """
 
+from kepi import api
+
 __all__ = ["api"]

@@ -56,6 +56,10 @@ def log_settings(**changes):
     return settings
 
 
+class SubSettings(LogCreateInfoEXT):
+    """The runtime finds settings by the full name of their class: it refuses a subclass."""
+
+
 class MySeq(collections.abc.Sequence):
     def __init__(self, items):
         self.items = list(items)
@@ -293,6 +297,8 @@ class TestRecordsCheckTheirFields:
             (lambda: InstanceCreateInfo(enabled_extensions=[LOGGER, 1]), TypeError,
              "InstanceCreateInfo.enabled_extensions[1] must be str, got int"),
             (lambda: InstanceCreateInfo(ext=[1]), TypeError, "InstanceCreateInfo.ext[0] must be LogCreateInfoEXT, got int"),
+            (lambda: InstanceCreateInfo(ext=[LogCreateInfoEXT(2, print), SubSettings(2, print)]), TypeError,
+             "InstanceCreateInfo.ext[1] must be LogCreateInfoEXT, got SubSettings"),
             (lambda: InstanceCreateInfo(ext=[log_settings(callback=42)]), TypeError,
              "InstanceCreateInfo.ext[0].callback must be callable, got int"),
             (lambda: InstanceCreateInfo(app(engine_version=version(patch=-1))), ValueError,

@@ -4,6 +4,8 @@ Each record checks its fields when it is built and refuses, with a TypeError or
 ValueError naming the field, exactly what the runtime could not convert. The
 runtime reads records attribute by attribute, so any object with the same
 attributes is accepted in place of a record; nested ones are checked the same way.
+The fields' types say what a record takes: any sequence where a list is shown,
+anything with __index__ for an integer, and an IntEnum's members or their values.
 """
 
 from __future__ import annotations
@@ -12,7 +14,10 @@ import enum
 import operator
 from collections.abc import Sequence
 from dataclasses import dataclass, field
-from typing import Any, Callable, List, Optional
+from typing import TYPE_CHECKING, Any, Callable, Optional, SupportsIndex, Union
+
+if TYPE_CHECKING:
+    from kepi.api.ext.kelog import LogCreateInfoEXT
 
 _U16_MAX = 0xFFFF
 _U32_MAX = 0xFFFFFFFF
@@ -108,9 +113,9 @@ def _check_module_source_info(obj: object, where: str) -> None:
 
 @dataclass
 class VersionInfo:
-    major: int = 0
-    minor: int = 0
-    patch: int = 0
+    major: SupportsIndex = 0
+    minor: SupportsIndex = 0
+    patch: SupportsIndex = 0
 
     def __post_init__(self) -> None:
         _check_version_info(self, "VersionInfo")
@@ -130,9 +135,9 @@ class ApplicationInfo:
 @dataclass
 class InstanceCreateInfo:
     application_info: ApplicationInfo = field(default_factory=ApplicationInfo)
-    enabled_extensions: List[str] = field(default_factory=list)
-    node_id: int = 0
-    ext: List[Any] = field(default_factory=list)
+    enabled_extensions: Sequence[str] = field(default_factory=list)
+    node_id: SupportsIndex = 0
+    ext: Sequence[LogCreateInfoEXT] = field(default_factory=list)
 
     def __post_init__(self) -> None:
         _check_application_info(self.application_info, "InstanceCreateInfo.application_info")
@@ -147,7 +152,7 @@ class ModuleSourceType(enum.IntEnum):
 
 @dataclass
 class ModuleSourceInfo:
-    source_type: ModuleSourceType = ModuleSourceType.Assembly
+    source_type: Union[ModuleSourceType, SupportsIndex] = ModuleSourceType.Assembly
     filename: Optional[str] = None
     data: str = ""
 
@@ -157,7 +162,7 @@ class ModuleSourceInfo:
 
 @dataclass
 class ModuleCompileInfo:
-    sources: List[ModuleSourceInfo] = field(default_factory=list)
+    sources: Sequence[ModuleSourceInfo] = field(default_factory=list)
 
     def __post_init__(self) -> None:
         _check_sequence(self.sources, "ModuleCompileInfo.sources", _check_module_source_info)
