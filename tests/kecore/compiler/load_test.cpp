@@ -179,6 +179,43 @@ TEST_F(LoadTest, LoadLogsMergesAndAdds) {
     EXPECT_NE(context_of(*instance, *again)->uuid, context->uuid);
 }
 
+// A loaded function's instructions live in memory its module's load took for all
+// of them; a function kept after its module, its instance and every other
+// function are gone must still hold them (the sanitizer build reads freed memory
+// here if that memory goes with the module).
+TEST_F(LoadTest, FunctionsOutliveTheirModuleAndInstance) {
+    ModuleCompileInfo info;
+    info.sources.push_back(ModuleSourceInfo{
+        ModuleSourceType::Assembly, "k.kir",
+        std::string("define i32 k(%x: i32) {\ne:\n  %y: i32 = imul.wrap %x, %x\n  %z: i32 = iadd.wrap %y, i32 7\n"
+                    "  ret %z\n}\n"
+                    "define void !m(%c: i1) {\ne:\n  !assume %c\n  ret void\n}\n")});
+    auto compiled = compile_sources(*instance, std::move(info));
+    ASSERT_TRUE(compiled) << compiled.error().message();
+    auto key = load_module(instance, *compiled);
+    ASSERT_TRUE(key) << key.error().message();
+    std::shared_ptr<const keinstr::Function> kept;
+    keinstr::Function copy;
+    {
+        auto context = context_of(*instance, *key);
+        ASSERT_TRUE(context);
+        ASSERT_EQ(context->module.functions.size(), 2u);
+        for (const auto& [id, f] : context->module.functions) {
+            if (f->name == "k") kept = f;
+        }
+        ASSERT_TRUE(kept);
+        const keinstr::BasicBlock& entry = kept->body.at(keinstr::Label{0});
+        ASSERT_EQ(entry.instructions.size(), 2u);
+        ASSERT_NE(entry.instructions.get_allocator().arena(), nullptr);
+        copy = *kept;
+    }
+    EXPECT_EQ(copy.body.at(keinstr::Label{0}).instructions.get_allocator().arena(), nullptr);
+    instance.reset();
+    EXPECT_EQ(kept.use_count(), 1);
+    EXPECT_EQ(*kept, copy);
+    kept.reset();
+}
+
 TEST_F(LoadTest, EmptyStorageAndCrossInstanceLoads) {
     auto empty = CompiledModuleStorage{}.encode(*instance);
     ASSERT_TRUE(empty);
