@@ -6,7 +6,8 @@
 #include <zstd_errors.h>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer's own count of what is allocated (its allocator replaces malloc's).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <optional>
