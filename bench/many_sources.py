@@ -4,7 +4,7 @@
     PYTHONPATH=build/dev/pkg python bench/many_sources.py [N ...]
 
 For each N (default 8000), compiles N one-function sources as N sources of one module
-and as one source, each the best CPU time of three compiles in this process, and
+and as one source, each the best CPU time of five compiles in this process, and
 prints both and their ratio, for two sets of functions:
 
 - independent: no function names another;
@@ -25,7 +25,7 @@ import kepi._sys as ke
 from kepi.api import InstanceCreateInfo, ModuleCompileInfo, ModuleSourceInfo
 
 
-def best_cpu_seconds(instance: ke.Instance, info: ModuleCompileInfo, runs: int = 3) -> float:
+def best_cpu_seconds(instance: ke.Instance, info: ModuleCompileInfo, runs: int = 5) -> float:
     best = float("inf")
     for _ in range(runs):
         start = time.process_time()

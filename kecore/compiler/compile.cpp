@@ -39,15 +39,16 @@ std::expected<std::vector<std::uint8_t>, KeError> compile_sources(const Instance
     storage.type_registry = std::make_unique<keinstr::TypeRegistry>(0, keinstr::NodeId{});
     keinstr::Module& module = storage.module;
     const keinstr::TypeRegistry& registry = *storage.type_registry;
-    // The names of the module's functions, kept up to date from source to source: a
-    // source naming a function of an earlier one does not index the whole module again.
-    keinstr::ModuleNameIndex names;
+    // The names of the module's functions, kept up to date from source to source (a
+    // source naming a function of an earlier one does not index the whole module
+    // again), and random UUIDs drawn for more than one source.
+    keinstr::ModuleExtension kept;
 
     for (ModuleSourceInfo& source : info.sources) {
         const std::string label = source_label(source);
         KECORE_LOG(instance, Trace, kLogOriginCompiler, "Compiling source \"{}\"", label);
         auto parsed = keinstr::extend_module_from_string(module, registry, source.data.view(), &arena,
-                                                         keinstr::PriorFunctions::Verified, &names);
+                                                         keinstr::PriorFunctions::Verified, &kept);
         if (!parsed) {
             KECORE_LOG(instance, Error, kLogOriginCompiler, "Failed to compile assembly source \"{}\": {}", label,
                        parsed.error());

@@ -59,34 +59,6 @@ DeferredStrings token_texts_when_read(std::string_view source) {
     });
 }
 
-// Random version-4 UUIDs, drawn from the system's random source a batch at a
-// time (one system call per batch instead of one per function).
-class RandomUuids {
-public:
-    Uuid next() {
-        if (used_ == batch_) {
-            // A source of one function asks for one UUID: draw two first, twice as
-            // many each time more are asked for (random bytes cost the system time
-            // by the byte).
-            batch_ = std::min(2 * batch_, kBatch);
-            fill_random(std::span(buffer_.data(), 16 * batch_));
-            used_ = 0;
-        }
-        Uuid u;
-        std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(used_ * 16), 16, u.bytes.begin());
-        ++used_;
-        u.bytes[6] = static_cast<std::uint8_t>((u.bytes[6] & 0x0F) | 0x40);
-        u.bytes[8] = static_cast<std::uint8_t>((u.bytes[8] & 0x3F) | 0x80);
-        return u;
-    }
-
-private:
-    static constexpr std::size_t kBatch = 64;
-    std::array<std::uint8_t, 16 * kBatch> buffer_;
-    std::size_t batch_ = 1;  // UUIDs drawn by the last draw
-    std::size_t used_ = 1;
-};
-
 // Names of function-pointer constants that the module did not know, each with the
 // placeholder UUID that stands for it until the parse is over. Kept in order of
 // first use, so that what is reported about them does not depend on hashing.
@@ -140,6 +112,23 @@ std::string optional_name_debug(const std::optional<std::string>& name) {
 
 }  // namespace
 
+Uuid RandomUuids::next() {
+    if (used_ == batch_) {
+        // A source of one function asks for one UUID: draw two first, twice as
+        // many each time more are asked for (random bytes cost the system time
+        // by the byte).
+        batch_ = std::min(2 * batch_, kBatch);
+        fill_random(std::span(buffer_.data(), 16 * batch_));
+        used_ = 0;
+    }
+    Uuid u;
+    std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(used_ * 16), 16, u.bytes.begin());
+    ++used_;
+    u.bytes[6] = static_cast<std::uint8_t>((u.bytes[6] & 0x0F) | 0x40);
+    u.bytes[8] = static_cast<std::uint8_t>((u.bytes[8] & 0x3F) | 0x80);
+    return u;
+}
+
 void ModuleNameIndex::Names::offer(std::string_view name, const Uuid& key, const Uuid& uuid, bool earliest) {
     const std::uint32_t n = numbers.number(name);
     if (n == first.size()) {
@@ -186,15 +175,17 @@ void ModuleNameIndex::inserted(const Function& function) {
 
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
                                                      std::string_view source, Arena* arena, PriorFunctions prior,
-                                                     ModuleNameIndex* names) {
+                                                     ModuleExtension* kept) {
     // 1. Lexing, as the parser asks for tokens (see 3).
     IncrementalLexer lexer(source);
 
     // 2. State: resolver over the module as it is now (through the caller's index of
-    // its names, or one for this call), fresh random function UUIDs.
-    RandomUuids uuids;
-    ModuleNameIndex own_names;
-    ModuleNameIndex& index = names ? *names : own_names;
+    // its names, or one for this call), fresh random function UUIDs (what the caller
+    // kept of them first).
+    ModuleExtension own;
+    ModuleExtension& session = kept ? *kept : own;
+    ModuleNameIndex& index = session.names;
+    RandomUuids& uuids = session.uuids;
     Resolution resolution(module, index, uuids);
     auto resolver =
         std::make_shared<const FunctionResolver>([&resolution](std::string name, bool external) -> std::optional<Uuid> {

@@ -2,7 +2,9 @@
 // module.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <optional>
 #include <string_view>
@@ -58,6 +60,27 @@ private:
     Names external_;
 };
 
+// Random version-4 UUIDs, drawn from the system's random source a batch at a
+// time (one system call per batch instead of one per function).
+class RandomUuids {
+public:
+    Uuid next();
+
+private:
+    static constexpr std::size_t kBatch = 64;
+    std::array<std::uint8_t, 16 * kBatch> buffer_;
+    std::size_t batch_ = 1;  // UUIDs drawn by the last draw
+    std::size_t used_ = 1;
+};
+
+// What a caller that extends one module source by source keeps from one call to the
+// next: the index of the module's names, and the random UUIDs drawn and not used
+// yet, so that a source of one function asks the system for none of its own.
+struct ModuleExtension {
+    ModuleNameIndex names;
+    RandomUuids uuids;
+};
+
 // Lexes and parses `source`, renumbers each function's registers, resolves the
 // names of function-pointer constants, inserts the functions into `module` and
 // verifies the whole module. Types met while parsing are interned into
@@ -92,14 +115,14 @@ private:
 // finding as verifying the whole module, in time that does not grow with the
 // functions already there (a module built from many sources, source by source).
 //
-// With `names`, the names of `module` are looked up in that index, which the call
-// brings up to date with the functions it inserts (see ModuleNameIndex); without, in
-// an index of the module built for this call alone. The names resolve the same way
-// either way.
+// With `kept`, the names of `module` are looked up in its index, which the call
+// brings up to date with the functions it inserts (see ModuleNameIndex), and new
+// functions take its random UUIDs; without, an index of the module and UUIDs are
+// made for this call alone. The names resolve the same way either way.
 enum class PriorFunctions { Unverified, Verified };
 std::expected<void, Error> extend_module_from_string(Module& module, const TypeRegistry& registry,
                                                      std::string_view source, Arena* arena = nullptr,
                                                      PriorFunctions prior = PriorFunctions::Unverified,
-                                                     ModuleNameIndex* names = nullptr);
+                                                     ModuleExtension* kept = nullptr);
 
 }  // namespace keinstr

@@ -63,12 +63,12 @@ inline void PrintTo(const LogRecord& r, std::ostream* os) {
 struct Frontend {
     Module module;
     TypeRegistry registry{0, NodeId{}};
-    // With it, the names of `module` are looked up in this index from source to source
+    // With it, the names of `module` are looked up in its index from source to source
     // (as compiling does); without, each source indexes the module anew.
-    ModuleNameIndex* names = nullptr;
+    ModuleExtension* kept = nullptr;
 
     std::expected<void, Error> parse(std::string_view source) {
-        return extend_module_from_string(module, registry, source, nullptr, PriorFunctions::Unverified, names);
+        return extend_module_from_string(module, registry, source, nullptr, PriorFunctions::Unverified, kept);
     }
 
     // The function of `module` named `name` (the first in UUID order); fails the

@@ -109,9 +109,9 @@ TEST(Resolution, AFunctionOfAnEarlierSourceWinsOverOneOfThisSource) {
     for (const bool kept : {false, true}) {
         for (const Case& c : cases) {
             const std::string what = fmt::format("{} ({})", c.what, kept ? "kept index" : "index per source");
-            ModuleNameIndex names;
+            ModuleExtension extension;
             Frontend fe;
-            if (kept) fe.names = &names;
+            if (kept) fe.kept = &extension;
             std::map<Uuid, int> source_of_g;
             if (c.made) {
                 Function g = Function::default_function();
