@@ -6,6 +6,11 @@
 #include <utility>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include "keinstr/utils/arena.hpp"
 #include "keinstr/utils/huge_pages.hpp"
 
@@ -92,7 +97,46 @@ TEST(Arena, SmallEstimateTakesAChunkOfItsSize) {
     std::memset(arena.allocate(10000, 8), 5, 10000);
     std::memset(small.allocate(10000, 8), 5, 10000);
     EXPECT_EQ(small.chunk_count(), 1u);
+
+    // Without an estimate, chunks follow what was taken: the first is its piece's
+    // size, each next one as large as all before it.
+    Arena none;
+    for (int i = 0; i < 2; ++i) std::memset(none.allocate(88, 8), 6, 88);
+    EXPECT_EQ(none.chunk_count(), 2u);  // 88 and 88 bytes
+    for (int i = 0; i < 2; ++i) std::memset(none.allocate(88, 8), 6, 88);
+    EXPECT_EQ(none.chunk_count(), 3u);  // then 176
+    EXPECT_EQ(none.used_bytes(), 4 * 88u);
 }
+
+#if defined(__linux__)
+// Whether the page holding `p` is in memory.
+bool resident(const void* p) {
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    unsigned char in = 0;
+    const auto start = reinterpret_cast<std::uintptr_t>(p) / page * page;
+    return mincore(reinterpret_cast<void*>(start), page, &in) == 0 && (in & 1) != 0;
+}
+
+// A huge page backs its whole 2 MiB at the first byte touched; once the arena is
+// done, what no piece took is given back, and the pieces keep their contents.
+TEST(Arena, ReleaseGivesBackWhatNoPieceTook) {
+    Arena arena(4 * MiB);
+    auto* p = static_cast<unsigned char*>(arena.allocate(10000, 8));
+    std::memset(p, 7, 10000);
+    ASSERT_EQ(arena.huge_chunk_count(), 1u);
+    EXPECT_EQ(arena.used_bytes(), 10000u);
+    arena.release_unused();
+    EXPECT_TRUE(resident(p + 9999));
+    for (std::size_t at = 64 << 10; at < kHugePageBytes; at += 256 << 10) EXPECT_FALSE(resident(p + at)) << at;
+    EXPECT_EQ(p[0], 7);
+    EXPECT_EQ(p[9999], 7);
+    // The arena still hands out the rest.
+    auto* q = static_cast<unsigned char*>(arena.allocate(100000, 8));
+    EXPECT_EQ(q, p + 10000);
+    std::memset(q, 8, 100000);
+    EXPECT_EQ(q[99999], 8);
+}
+#endif
 
 TEST(Arena, HugeChunksWhileHalfAPageIsStillExpected) {
     const auto fill = [](Arena& arena, std::size_t bytes) {
