@@ -699,8 +699,8 @@ struct ArenaFunction {
 };
 
 // A new function of the module being read, held with `share`'s arena (none: alone).
-std::shared_ptr<Function> new_function(const ArenaShareRef* share) {
-    if (share == nullptr) return std::make_shared<Function>();
+std::shared_ptr<Function> new_function(const std::optional<ArenaShareRef>& share) {
+    if (!share) return std::make_shared<Function>();
     auto holder = std::make_shared<ArenaFunction>(*share);
     return std::shared_ptr<Function>(holder, &holder->function);
 }
@@ -789,7 +789,7 @@ BorshResult<void> borsh_read(BorshReader& r, Module& out, const std::shared_ptr<
     for (std::uint32_t i = 0; i < count; ++i) {
         Uuid key;
         KE_TRY(take(r.uuid(), key));
-        std::shared_ptr<Function> function = new_function(share ? &*share : nullptr);
+        std::shared_ptr<Function> function = new_function(share);
         KE_TRY(read_function(r, *function, instruction_arena.get()));
         // Written in ascending order: the hint makes each insertion constant time.
         const std::size_t before = out.functions.size();

@@ -182,8 +182,8 @@ std::expected<void, Error> extend_module_from_string(Module& module, const TypeR
     // 2. State: resolver over the module as it is now (through the caller's index of
     // its names, or one for this call), fresh random function UUIDs (what the caller
     // kept of them first).
-    ModuleExtension own;
-    ModuleExtension& session = kept ? *kept : own;
+    std::optional<ModuleExtension> own;
+    ModuleExtension& session = kept ? *kept : own.emplace();
     ModuleNameIndex& index = session.names;
     RandomUuids& uuids = session.uuids;
     Resolution resolution(module, index, uuids);
